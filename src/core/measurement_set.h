@@ -1,0 +1,49 @@
+// The measurement set: every measured point of every file, in amperes and volts.
+//
+// Indices are 1-based throughout the program: file f = 1..NFiles, curve c = 1..NVg, point p = 1..NPts;
+// slot 0 of every array is unused and stays zero.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "param.h"
+
+namespace tubefit {
+
+struct MeasPoint {
+  float Ia = 0.0f;  // anode current, A
+  float Is = 0.0f;  // screen current, A
+  float Va = 0.0f;  // anode voltage, V (offset applied)
+  float Vs = 0.0f;  // screen voltage, V
+};
+
+struct MeasCurve {
+  float Vg1 = 0.0f;  // control-grid voltage, V
+  float Vg3 = 0.0f;  // third-grid voltage, V (tube types H and F)
+  int32_t NPts = 0;
+  std::array<MeasPoint, kMaxPoints + 1> pt{};
+};
+
+enum SweepKind : int32_t { kSweepNone = 0, kSweepVsVa = 1, kSweepVsCst = 2 };
+
+struct MeasFile {
+  int32_t NVg = 0;
+  int32_t G3File = 1;     // 1: grid column gives Vg1; 0: an H/F file at constant Vg1 whose column gives Vg3
+  int32_t SweepType = kSweepNone;
+  std::array<MeasCurve, kMaxCurves + 1> curve{};
+};
+
+struct MeasurementSet {
+  int32_t NFiles = 0;
+  int32_t NVsCst = 0;     // files classified Vs=Cst (they come first)
+  bool VsVaSeen = false;  // some file is classified Vs=Va
+  std::array<MeasFile, kMaxFiles + 1> file{};
+
+  const MeasCurve& curve(int f, int c) const { return file[f].curve[c]; }
+  MeasCurve& curve(int f, int c) { return file[f].curve[c]; }
+  const MeasPoint& point(int f, int c, int p) const { return file[f].curve[c].pt[p]; }
+  MeasPoint& point(int f, int c, int p) { return file[f].curve[c].pt[p]; }
+};
+
+}  // namespace tubefit

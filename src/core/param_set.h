@@ -1,0 +1,37 @@
+// The parameter set: the parameter vector, the name of every slot and the slot of every named parameter.
+//
+// Slots are numbered 1..MxNP; slot 0 is a spare that every absent parameter points at, so a slot number of
+// 0 means "not in this model" and reading it gives 0.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "param.h"
+
+namespace tubefit {
+
+using ParamVector = std::array<float, MxNP + 1>;
+
+// Slot number of every named parameter (0 = absent). Field names follow the printed names; a trailing
+// apostrophe is written _p ("kG1'" is kG1_p, "alpha'" is alpha_p).
+struct Slots {
+  int32_t k = 0, ex = 0, eps = 0;
+  int32_t kVB = 0, kG1 = 0, kp = 0, mu = 0;
+  int32_t kG2 = 0, alpha_s = 0, beta = 0, A = 0;
+  int32_t Sc = 0, nu = 0, lambda = 0, w = 0, alpha_p = 0;
+  int32_t mu_p = 0, ex_p = 0, kG1_p = 0, kp_p = 0, kVB_p = 0, mu3 = 0, V0 = 0;
+  int32_t mu_b = 0, ex_b = 0, svar = 0;
+};
+
+constexpr size_t kNameLength = 20;
+
+struct ParamSet {
+  ParamVector P{};
+  std::array<std::string, MxNP + 1> name{};  // each blank-padded to 20 characters once assigned
+  Slots slot;
+  int32_t NFit = 0;
+};
+
+}  // namespace tubefit

@@ -1,0 +1,87 @@
+// Formatted and list-directed text records.
+//
+// Every line the program writes, to the console or to a file, is built here: either from a format of edit
+// descriptors ('text', nX, Aw, A, Iw, I0, Fw.d, Ew.d, n(...) groups, ':'), or in list-directed form. The
+// functions return strings; writing them to a stream is a thin layer on top.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tubefit {
+
+// One item of an output list: a 32-bit integer, a 32-bit float, a 64-bit float or a text.
+class FmtItem {
+ public:
+  enum class Kind { kInt, kFloat, kDouble, kText };
+
+  FmtItem(int32_t v) : kind_(Kind::kInt), i_(v) {}
+  FmtItem(float v) : kind_(Kind::kFloat), f_(v) {}
+  FmtItem(double v) : kind_(Kind::kDouble), d_(v) {}
+  FmtItem(const char* s) : kind_(Kind::kText), s_(s) {}
+  FmtItem(std::string s) : kind_(Kind::kText), s_(std::move(s)) {}
+  FmtItem(std::string_view s) : kind_(Kind::kText), s_(s) {}
+
+  Kind kind() const { return kind_; }
+  int32_t AsInt() const { return i_; }
+  float AsFloat() const { return f_; }
+  double AsDouble() const { return d_; }
+  const std::string& AsText() const { return s_; }
+  bool IsReal() const { return kind_ == Kind::kFloat || kind_ == Kind::kDouble; }
+  // The value of a real item as a double (exact for floats).
+  double RealValue() const { return kind_ == Kind::kFloat ? static_cast<double>(f_) : d_; }
+
+ private:
+  Kind kind_;
+  int32_t i_ = 0;
+  float f_ = 0.0f;
+  double d_ = 0.0;
+  std::string s_;
+};
+
+using FmtItems = std::vector<FmtItem>;
+
+// Single edit descriptors. All round the exact binary value once, to nearest with halves away from zero, and
+// fill the field with w asterisks when the value does not fit.
+std::string RenderI(int32_t value, int w);              // Iw; w = 0 gives I0 (minimum width)
+std::string RenderF(double value, int w, int d);        // Fw.d
+std::string RenderE(double value, int w, int d);        // Ew.d, as .ddE+xx
+std::string RenderA(const std::string& text, int w);    // Aw; w < 0 gives A (the text's own length)
+
+// List-directed fields (without the record's leading blank).
+std::string ListInt(int32_t value);     // 11 columns
+std::string ListFloat(float value);     // 15 columns, 7 significant digits
+std::string ListDouble(double value);   // 24 columns, 16 significant digits
+
+// The records produced by a formatted write of the items with the format, e.g. "(X,'R2 =',F5.1)".
+// Throws std::logic_error for a malformed format or an item that does not suit its descriptor: those are
+// faults of the program, not of its input.
+std::vector<std::string> Format(std::string_view format, const FmtItems& items = {});
+// The first record of Format (for formats that give one record).
+std::string FormatLine(std::string_view format, const FmtItems& items = {});
+
+// One list-directed record: a leading blank, then the items without separators.
+std::string ListDirected(const FmtItems& items = {});
+
+// Stream writers: each record ends with "\n".
+void WriteFormatted(std::ostream& os, std::string_view format, const FmtItems& items = {});
+void WriteList(std::ostream& os, const FmtItems& items = {});
+// Writes the text without its trailing blanks as one record.
+void WriteTrimmed(std::ostream& os, std::string_view text);
+// Writes "*      Tubefit V" followed by the version in F5.3.
+void WriteVersionLine(std::ostream& os, float version);
+
+// The text without trailing blanks.
+std::string TrimRight(std::string_view text);
+// The text padded with blanks (or cut) to exactly n characters.
+std::string PadTo(std::string_view text, size_t n);
+
+// Today's local date as "dd-Mon-yyyy" (the day right-justified in two columns); its length is 11.
+std::string DateStamp();
+std::string DateStampFor(int year, int month, int day);
+
+}  // namespace tubefit

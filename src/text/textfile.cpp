@@ -1,0 +1,57 @@
+#include "text/textfile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "text/format.h"
+#include "text/stop.h"
+
+namespace tubefit {
+
+bool FileExists(const std::string& name) {
+  const std::string path = TrimRight(name);
+  if (path.empty()) return false;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  std::ifstream in(path);
+  return in.is_open();
+}
+
+bool ReadRecord(std::istream& in, std::string& record) {
+  if (!std::getline(in, record)) return false;
+  if (!record.empty() && record.back() == '\r') record.pop_back();
+  return true;
+}
+
+std::string TrimmedLine(const std::string& record) {
+  std::string line = record.substr(0, 132);
+  const size_t bang = line.find('!');
+  if (bang != std::string::npos) line.resize(bang);
+  size_t n = line.size();
+  while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t' || line[n - 1] == '\r')) --n;
+  line.resize(n);
+  return line;
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
+  bool ok = false;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (out.is_open()) {
+      out << text;
+      out.flush();
+      ok = static_cast<bool>(out);
+    }
+  }
+  if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    std::remove(temp.c_str());
+    StopWithText("Execution halts", {ListDirected({"Cannot write file " + path + "."})});
+  }
+}
+
+}  // namespace tubefit
