@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "param.h"
@@ -24,6 +25,10 @@ struct Slots {
   int32_t mu_p = 0, ex_p = 0, kG1_p = 0, kp_p = 0, kVB_p = 0, mu3 = 0, V0 = 0;
   int32_t mu_b = 0, ex_b = 0, svar = 0;
 };
+
+// An objective over the parameter vector. It may write model clamps back into the vector it is given, as
+// the model equations do.
+using Objective = std::function<float(ParamVector&)>;
 
 constexpr size_t kNameLength = 20;
 
