@@ -1,5 +1,6 @@
 #include "text/format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -379,6 +380,22 @@ std::string ListInt(int32_t value) { return RenderI(value, 11); }
 std::string ListFloat(float value) {
   if (!std::isfinite(value)) return RightJustify(std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity"), 15);
   return ListReal(value, 7, 6, 2, 15);
+}
+
+std::string ListFloatRoundTrip(float value) {
+  if (!std::isfinite(value)) return ListFloat(value);
+  std::string field;
+  for (int significant = 7; significant <= 9; ++significant) {
+    Decimal x = ExactDecimal(value);
+    RoundDigits(x, significant);
+    const bool fixed = !x.digits.empty() && x.exp >= 1 && x.exp <= 7;
+    // The fixed form keeps its six fraction digits and shows every significant digit; the E form shows
+    // one digit before the point and the rest after it.
+    const int fraction = std::max(6, significant - (fixed ? x.exp : 1));
+    field = ListReal(value, significant, fraction, 2, 15);
+    if (std::strtof(field.c_str(), nullptr) == value) break;
+  }
+  return field;
 }
 
 std::string ListDouble(double value) {

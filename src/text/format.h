@@ -56,6 +56,10 @@ std::string RenderA(const std::string& text, int w);    // Aw; w < 0 gives A (th
 std::string ListInt(int32_t value);     // 11 columns
 std::string ListFloat(float value);     // 15 columns, 7 significant digits
 std::string ListDouble(double value);   // 24 columns, 16 significant digits
+// The list-directed float field of ListFloat when its 7 digits read back to the same float; otherwise the
+// same layout with 8 or 9 significant digits (the fewest that read back exactly). Used where values are
+// handed from one run to the next.
+std::string ListFloatRoundTrip(float value);
 
 // The records produced by a formatted write of the items with the format, e.g. "(X,'R2 =',F5.1)".
 // Throws std::logic_error for a malformed format or an item that does not suit its descriptor: those are
