@@ -1,0 +1,270 @@
+#include "estimate/estimate.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "estimate/est_common.h"
+#include "estimate/parfiles.h"
+#include "text/format.h"
+#include "text/stop.h"
+
+namespace tubefit {
+
+namespace {
+
+using est::FitLineChecked;
+using est::Note;
+using est::Num;
+
+// Lowers the file count of the measurement set to the Vs=Cst files for its lifetime.
+class CstFilesOnly {
+ public:
+  explicit CstFilesOnly(MeasurementSet& ms) : ms_(ms), saved_(ms.NFiles) { ms_.NFiles = ms_.NVsCst; }
+  ~CstFilesOnly() { ms_.NFiles = saved_; }
+  CstFilesOnly(const CstFilesOnly&) = delete;
+  CstFilesOnly& operator=(const CstFilesOnly&) = delete;
+
+ private:
+  MeasurementSet& ms_;
+  int32_t saved_;
+};
+
+[[noreturn]] void StopMissing(const std::vector<std::string>& missing, const std::string& file) {
+  std::vector<std::string> lines;
+  for (const std::string& name : missing)
+    lines.push_back(ListDirected({"Cannot find parameter " + name + " in File " + file + "."}));
+  StopWithText("Execution halts", lines);
+}
+
+// Reads ex, mu, kG1, kp and kVB of a triode parameter file into the given slots. A triode file that
+// lacks one of them cannot start the fit: the run stops naming the parameters.
+void TriodeRead(const std::string& file, ParamVector& P, int32_t ex, int32_t mu, int32_t kG1, int32_t kp,
+                int32_t kVB) {
+  const TriodeParValues t = ReadTriodePar(file);
+  if (!t.missing.empty()) StopMissing(t.missing, file);
+  P[ex] = t.ex;
+  P[mu] = t.mu;
+  P[kG1] = t.kG1;
+  P[kp] = t.kp;
+  P[kVB] = t.kVB;
+}
+
+void TriodeRead(const std::string& file, ParamVector& P, const Slots& s) {
+  TriodeRead(file, P, s.ex, s.mu, s.kG1, s.kp, s.kVB);
+}
+
+bool UsesCstFilesOnly(int32_t iModel) {
+  switch (iModel) {
+    case 2: case 12: case 32: case 22: case 13: case 33: case 23: case 16: case 26: case 14:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void StartFromFile(const Settings& settings, ParamSet& ps, std::ostream& console) {
+  const ParFile file = OpenParFile(settings.StartFile);
+  WriteList(console, {"Reading start parametervalues from file " + TrimRight(settings.StartFile)});
+  for (int32_t i = 1; i <= ps.NFit && i <= MxNP; ++i) {
+    const float value = ReadParValue(file, ps.name[i]);
+    if (value < 0.0f) {
+      ps.P[i] = (ps.slot.lambda != 0 && i == ps.slot.lambda) ? 1000.0f : 0.0f;
+      WriteList(console, {"Cannot find parameter " + TrimRight(ps.name[i]) + ". Set to zero."});
+    } else {
+      ps.P[i] = value;
+    }
+  }
+}
+
+void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
+  const int32_t iModel = settings.iModel;
+  ParamVector& P = ps.P;
+  const Slots& s = ps.slot;
+  const EstData d{ms, console, iModel, settings.DebugLevel};
+  if (UsesCstFilesOnly(iModel) && ms.NVsCst < 1) {
+    StopWithText("Execution halts",
+                 {ListDirected({"No Vs=Cst file: the screen-grid parameters cannot be estimated."})});
+  }
+  switch (iModel) {
+    case 0:
+      EstDiode(d, P[s.k], P[s.ex], P[s.eps]);
+      break;
+    case 1:
+      EstMu(d, P[s.mu]);
+      EstkGExp(d, P, s, P[s.kG1], P[s.ex]);
+      Estkp(d, P, s, P[s.kp]);
+      EstkVB(d, P, s, P[s.kVB]);
+      break;
+    case 2: {
+      CstFilesOnly cst(ms);
+      TriodeRead("Triode.par", P, s);
+      P[s.kVB] = 100.0f;
+      EstkG2(d, P, s, P[s.kG2]);
+      break;
+    }
+    case 12:
+    case 32: {
+      CstFilesOnly cst(ms);
+      TriodeRead("Triode.par", P, s);
+      EstkG2(d, P, s, P[s.kG2]);
+      EstA(d, P, s, P[s.A]);
+      Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
+      break;
+    }
+    case 22: {
+      CstFilesOnly cst(ms);
+      TriodeRead("Triode.par", P, s);
+      EstkG2(d, P, s, P[s.kG2]);
+      EstA(d, P, s, P[s.A]);
+      EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
+      break;
+    }
+    case 13:
+    case 33:
+    case 23: {
+      CstFilesOnly cst(ms);
+      TriodeRead("Triode.par", P, s);
+      EstkG2(d, P, s, P[s.kG2]);
+      EstA(d, P, s, P[s.A]);
+      if (iModel == 23) {
+        EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
+      } else {
+        Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
+      }
+      EstSec(d, P, s, P[s.Sc], P[s.alpha_p], P[s.w], P[s.nu], P[s.lambda]);
+      break;
+    }
+    case 16: {
+      CstFilesOnly cst(ms);
+      TriodeRead("Triode.par", P, s);
+      EstkG2(d, P, s, P[s.kG2]);
+      EstA(d, P, s, P[s.A]);
+      Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
+      P[s.svar] = 0.5f;
+      P[s.mu] = 1.5f * P[s.mu];
+      P[s.mu_b] = 0.5f * P[s.mu];
+      P[s.ex_b] = 0.8f * P[s.ex];
+      break;
+    }
+    case 26: {
+      CstFilesOnly cst(ms);
+      TriodeRead("Triode.par", P, s);
+      P[s.svar] = 0.5f;
+      P[s.mu_b] = 0.5f * P[s.mu];
+      P[s.ex_b] = 0.8f * P[s.ex];
+      EstkG2(d, P, s, P[s.kG2]);
+      EstA(d, P, s, P[s.A]);
+      EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
+      break;
+    }
+    case 14: {
+      {
+        CstFilesOnly cst(ms);
+        TriodeRead("Triode.par", P, s);
+        TriodeRead("Triode_g3.par", P, s.ex_p, s.mu_p, s.kG1_p, s.kp_p, s.kVB_p);
+        EstkG2(d, P, s, P[s.kG2]);
+        EstkG1g3(d, P, s, P[s.kG1_p]);
+        EstA(d, P, s, P[s.A]);
+        Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
+      }
+      P[s.mu3] = 100.0f;
+      break;
+    }
+    case 25: {
+      const std::vector<std::string> missing = ReadModelPar("Penthode.par", P, s);
+      if (!missing.empty()) StopMissing(missing, "Penthode.par");
+      P[s.V0] = 0.0f;
+      P[s.mu3] = 1.0f;
+      P[s.kG1_p] = 4.0f;
+      P[s.ex_p] = 1.0f;
+      P[s.mu_p] = 10.0f;
+      break;
+    }
+    default:
+      break;
+  }
+  P[0] = 0.0f;  // the spare slot of absent parameters stays zero
+  WriteList(console, {"Initial estimates:"});
+  WriteParFiles(ps.NFit, settings.TubeType, ps, console);
+}
+
+}  // namespace
+
+void EstStart(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
+  if (settings.RdStart) {
+    StartFromFile(settings, ps, console);
+  } else {
+    Estimate(settings, ms, ps, console);
+  }
+}
+
+void EstStart(RunState& st, std::ostream& console) { EstStart(st.settings, st.meas, st.params, console); }
+
+void EstDiode(const EstData& d, float& k, float& ex, float& eps) {
+  const MeasurementSet& ms = d.ms;
+  float k_sum = 0.0f;
+  float ex_sum = 0.0f;
+  int32_t used = 0;
+  float x[kMaxPoints + 1] = {};
+  float y[kMaxPoints + 1] = {};
+  for (int f = 1; f <= ms.NFiles; ++f) {
+    const int c = ms.file[f].NVg;
+    const int n = c >= 1 ? ms.curve(f, c).NPts : 0;
+    // The upper half of the curve, from point n/2 (at least point 1) to n; a logarithm needs positive
+    // voltages and currents, so other points are left out.
+    int m = 0;
+    for (int p = n / 2 < 1 ? 1 : n / 2; p <= n; ++p) {
+      const MeasPoint& pt = ms.point(f, c, p);
+      if (pt.Va > 0.0f && pt.Ia > 0.0f) {
+        ++m;
+        x[m] = std::log(pt.Va);
+        y[m] = std::log(pt.Ia);
+      }
+    }
+    float b1 = 0.0f;
+    float b0 = 0.0f;
+    if (!FitLineChecked(x, y, m, b1, b0) || !std::isfinite(std::exp(-b0))) {
+      Note(d.console, "EstDiode: the last curve of file " + Num(f) +
+                          " has fewer than two points with positive Va and Ia in its upper half; file skipped.");
+      continue;
+    }
+    ex_sum += b1;
+    const float kf = std::exp(-b0);
+    k_sum += kf;
+    ++used;
+  }
+  if (used == 0) {
+    StopWithText("Execution halts",
+                 {ListDirected({"EstDiode: no file has two points with positive Va and Ia in the upper half of "
+                                "its last curve."})});
+  }
+  k = k_sum / static_cast<float>(used);
+  ex = ex_sum / static_cast<float>(used);
+  eps = 0.0f;
+}
+
+void CalcDex(const ParamVector& P, const Slots& s, float& dex, std::ostream& console) {
+  const float A = P[s.A];
+  const float mu = P[s.mu];
+  const float num_arg = 1.0f + 500.0f * A;
+  const float den_arg = 500.0f / mu;
+  float value = 0.0f;
+  bool defined = mu > 0.0f && num_arg > 0.0f && std::isfinite(num_arg) && std::isfinite(den_arg);
+  if (defined) {
+    const float num = std::log(num_arg);
+    const float den = std::log(den_arg);
+    defined = den != 0.0f;
+    if (defined) {
+      value = num / den;
+      defined = std::isfinite(value);
+    }
+  }
+  if (!defined) {
+    WriteList(console, {"CalcDex: dex is undefined for mu =", mu, " and A =", A, "; dex set to 0."});
+    value = 0.0f;
+  }
+  dex = value;
+}
+
+}  // namespace tubefit
