@@ -504,7 +504,8 @@ TEST(GnuplotArgs, LongCommandIsKeptWhole) {
 
 TEST(GnuplotPngArgs, TerminalAndOutputBeforeEachScript) {
   const std::string terminal =
-      "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo } else { set terminal png }; ";
+      "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1024,768 } "
+      "else { set terminal png size 1024,768 }; ";
   EXPECT_EQ(GnuplotPngArgs("/usr/bin/gnuplot", {"a.plt", "a.spl"}, {"a.png", "a_screen.png"}),
             (std::vector<std::string>{"/usr/bin/gnuplot", "-e", terminal + "set output 'a.png'", "a.plt", "-e",
                                       terminal + "set output 'a_screen.png'", "a.spl"}));

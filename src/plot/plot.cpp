@@ -19,6 +19,11 @@ namespace {
 
 // Number of rows of a .fit/.sft file: both ends of the voltage range included.
 constexpr int kFitRows = 101;
+// The cairo PNG terminal where the gnuplot build has it, else the plain PNG terminal; big enough for the key
+// of twenty curves beside the plot.
+constexpr const char* kPngTerminal =
+    "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1024,768 } "
+    "else { set terminal png size 1024,768 }";
 // A plot command line longer than this is continued on the next line.
 constexpr size_t kScriptLineLength = 132;
 
@@ -294,12 +299,8 @@ std::vector<std::string> GnuplotPngArgs(const std::string& gnuplot_path, const s
   std::vector<std::string> argv{TrimRight(gnuplot_path)};
   const size_t n = std::min(scripts.size(), images.size());
   for (size_t k = 0; k < n; ++k) {
-    // The cairo PNG terminal where the build has it, else the plain PNG terminal.
     argv.push_back("-e");
-    argv.push_back(
-        "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo } else { set terminal png }; "
-        "set output " +
-        GnuplotQuoted(images[k]));
+    argv.push_back(std::string(kPngTerminal) + "; set output " + GnuplotQuoted(images[k]));
     argv.push_back(scripts[k]);
   }
   return argv;
