@@ -74,7 +74,10 @@ inline void KorenPentode(float Va, float Vs, float Vg1, const ParamVector& P, co
                          float& Is) {
   float kp = Limit(P[s.kp], 0.01f, 2000.0f);
   float t = kp * (1.0f / P[s.mu] + Vg1 / Vs);
-  float lg = std::log(1.0f + std::exp(t));
+  // ln(1 + e^t) in this form, except where e^t overflows the float range (t > 88.7): there ln(1 + e^t)
+  // equals t to far below float precision, and the plain form would give an infinite current.
+  float et = std::exp(t);
+  float lg = std::isinf(et) ? t : std::log(1.0f + et);
   float E1 = Vs / kp * lg;
   float shape = std::atan(Va / P[s.kVB]);
   Ia = std::pow(E1, P[s.ex]) / P[s.kG1] * shape;
