@@ -225,6 +225,9 @@ void EstalsbePe(const EstData& d, ParamVector& P, const Slots& s, float& alpha_s
   EstAlphaBeta(d, P, s, true, alpha_s, beta);
 }
 
+// In: d.ms curve (f, c), d.DebugLevel. Out: Vk, Ik, j. Local parabolas through five points give the first
+// and second derivative of Is(Va) at points 3..n-2; the knee is the first sign change of the slope, else
+// the first sign change of the curvature next to a current of at least 1.3 times the end current.
 void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
   const MeasCurve& cv = d.ms.curve(f, c);
   const int n = cv.NPts;
@@ -260,7 +263,6 @@ void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
     for (int p = 1; p <= n; ++p) WriteList(text, {x[p], y[p], D1[p], D2[p]});
     WriteTextFile("s.dat", text.str());
   }
-  float Ik_out = 1.0f;
   const float Ith = 1.3f * y[n];
   bool accepted = false;
   int jk = 0;
@@ -291,7 +293,8 @@ void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
     Ik = -1.0f;
     return;
   }
-  Ik_out = y[jk];
+  // A knee whose current lies below 1.3 times the end current is marked unusable.
+  float Ik_out = y[jk];
   if (y[jk] < Ith && y[jk + 1] < Ith) Ik_out = -Ik_out;
   Vk = Vk_out;
   Ik = Ik_out;
