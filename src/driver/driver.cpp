@@ -1,16 +1,23 @@
 #include "driver/driver.h"
 
 #include <ctime>
+#include <exception>
 #include <memory>
+#include <string>
 
 #include "core/run_state.h"
+#include "driver/config.h"
 #include "text/format.h"
 #include "text/stop.h"
+#include "text/textfile.h"
 
 namespace tubefit {
 
 namespace {
 
+constexpr size_t kArgumentLength = 80;  // characters of the configuration-file argument that are used
+
+// The banner at the start of every run.
 void WrtHeader(std::ostream& out) {
   WriteList(out);
   WriteList(out, {"***************************"});
@@ -20,19 +27,103 @@ void WrtHeader(std::ostream& out) {
   WriteList(out);
 }
 
+// The usage text of --help.
+void WriteUsage(std::ostream& out) {
+  static const char* const kLines[] = {
+      "Tubefit fits a vacuum-tube model to measured characteristic curves and writes a SPICE",
+      "subcircuit, parameter files and gnuplot plots of measured against fitted curves.",
+      "",
+      "Usage: tubefit [configuration-file]",
+      "       tubefit --help | --version",
+      "The configuration file is Model.ini in the working directory unless one is named",
+      "(the first 80 characters of the name are used).",
+      "",
+      "Configuration file, positional lines first, in this order, no comment lines between them:",
+      "  gnuplot path         full path of the gnuplot executable (a \"!\" starts a comment)",
+      "  number of files      number of measurement files, 1 to 20",
+      "  file names           one line per file: the measurement file name without \".utd\"",
+      "  tube type            D, T, P, B, H, F, V, X or Y",
+      "  model family         Koren, Nolt, NoltE or NoltI",
+      "  Pmax                 fit only points whose anode dissipation Va*Ia is below this, W",
+      "  VgOffset             added to every grid voltage read from the files, V",
+      "Then keyword lines \"keyword = value\", anywhere; lines starting with # or * are ignored:",
+      "  VaOffset = volts     added to every anode voltage (negative values give 0)",
+      "  Icmax = mA           fit only points whose cathode current Ia+Is is below this",
+      "                       (default 1000 mA)",
+      "  RdStart = file       read the start values from this parameter file",
+      "  Debug = level        1 or more: more console detail and analysis files;",
+      "                       2 or more: estimator detail",
+      "  SpiceDialect = name  ngspice or ltspice: simulator the subcircuit files are written for",
+      "                       (default ltspice)",
+      "  PlotPng = 1          also write the plots as PNG images",
+      "  FitReport = 1        also write a report file of the fit",
+  };
+  for (const char* line : kLines) WriteTrimmed(out, line);
+}
+
+// The configuration-file name: the first command-line argument (at most 80 characters), else "Model.ini".
+void TakeIniFileName(int argc, const char* const argv[], Settings& settings) {
+  if (argc > 1 && argv[1] != nullptr) settings.IniFile = std::string(argv[1]).substr(0, kArgumentLength);
+}
+
+// The run after the configuration has been read: measurement files and sweep classification, data checks,
+// parameter set and start values, the fit stages of the model code, the subcircuit files and the closing
+// steps (elapsed time, final estimates, fit analysis, mu check, plots).
+void RunFitPipeline(RunState& /*state*/, Console& /*console*/) {}
+
+void WriteStop(std::ostream& out, const Stop& stop) {
+  for (const std::string& line : stop.lines()) out << line << '\n';
+  out << stop.FinalLine() << '\n';
+  out.flush();
+}
+
+void WriteInternalError(std::ostream& out, const std::string& what) {
+  WriteList(out, {"Internal error: " + what});
+  WriteTrimmed(out, "Execution halts");
+  out.flush();
+}
+
 }  // namespace
 
-int RunProgram(int /*argc*/, const char* const /*argv*/[], Console& console) {
-  auto state = std::make_unique<RunState>();
-  state->start_time = static_cast<double>(std::time(nullptr));
+int RunProgram(int argc, const char* const argv[], Console& console) {
+  std::ostream& out = console.out;
+  if (argc > 1 && argv[1] != nullptr) {
+    const std::string option = argv[1];
+    if (option == "--help") {
+      WriteUsage(out);
+      out.flush();
+      return 0;
+    }
+    if (option == "--version") {
+      WriteFormatted(out, "('Tubefit V',F5.3)", {kVersion});
+      out.flush();
+      return 0;
+    }
+  }
+
   try {
-    WrtHeader(console.out);
+    auto state = std::make_unique<RunState>();
+    state->start_time = static_cast<double>(std::time(nullptr));
+    WrtHeader(out);
+    Settings& settings = state->settings;
+    TakeIniFileName(argc, argv, settings);
+    WriteList(out, {"Initialization file is:" + PadTo(settings.IniFile, kArgumentLength)});
+    if (!FileExists(settings.IniFile)) {
+      StopWithText("Execution halts", {ListDirected({"Ini file " + TrimRight(settings.IniFile) + " does not exist."})});
+    }
+    ReadIni(settings, out);
+    RunFitPipeline(*state, console);
   } catch (const Stop& stop) {
-    for (const std::string& line : stop.lines()) console.out << line << '\n';
-    console.out << stop.FinalLine() << '\n';
-    console.out.flush();
+    WriteStop(out, stop);
+    return 1;
+  } catch (const std::exception& error) {
+    WriteInternalError(out, error.what());
+    return 1;
+  } catch (...) {
+    WriteInternalError(out, "unexpected failure");
     return 1;
   }
+  out.flush();
   return 0;
 }
 

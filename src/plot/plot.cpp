@@ -1,0 +1,342 @@
+#include "plot/plot.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "models/models.h"
+#include "param.h"
+#include "plot/run_command.h"
+#include "text/format.h"
+#include "text/textfile.h"
+
+namespace tubefit {
+
+namespace {
+
+// Number of rows of a .fit/.sft file: both ends of the voltage range included.
+constexpr int kFitRows = 101;
+// The cairo PNG terminal where the gnuplot build has it, else the plain PNG terminal; big enough for the key
+// of twenty curves beside the plot.
+constexpr const char* kPngTerminal =
+    "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1024,768 } "
+    "else { set terminal png size 1024,768 }";
+// A plot command line longer than this is continued on the next line.
+constexpr size_t kScriptLineLength = 132;
+
+// Curve and point counts held inside the storage limits, so a damaged set cannot index past its arrays.
+int CurveCount(const MeasurementSet& ms, int f) { return std::clamp<int>(ms.file[f].NVg, 0, kMaxCurves); }
+int PointCount(const MeasurementSet& ms, int f, int c) {
+  return std::clamp<int>(ms.curve(f, c).NPts, 0, kMaxPoints);
+}
+
+// The header format and the items of every curve for tube types other than D.
+std::string HeadFormat(char tube, int32_t sweep, int32_t g3file) {
+  const bool hexode = tube == 'H' || tube == 'F';
+  const bool screen = IsScreenGridTube(tube);
+  if (screen && sweep == kSweepVsCst) {
+    if (!hexode) return "(A4,100(' \"Vs=',I3,'; Vg=',F5.1,'\"'),:)";
+    if (g3file == 1) return "(A4,100(' \"Vs=',I3,'; Vg3=',F5.1,'; Vg1=',F5.1,'\"'),:)";
+    return "(A4,100(' \"Vs=',I3,'; Vg1=',F5.1,'; Vg3=',F5.1,'\"'),:)";
+  }
+  if (screen && sweep == kSweepVsVa) {
+    if (!hexode) return "(A4,100(' \"Vs=Va','; Vg=',F5.1,'\"'),:)";
+    if (g3file == 1) return "(A4,100(' \"Vs=Va; Vg3=',F5.1,'; Vg1=',F5.1,'\"'),:)";
+    return "(A4,100(' \"Vs=Va; Vg1=',F5.1,'; Vg3=',F5.1,'\"'),:)";
+  }
+  // Triodes, and a screen-grid file that has not been classified: the control-grid voltage alone.
+  return "(A4,100(' \"Vg=',F5.1,'\"'),:)";
+}
+
+bool ImageMade(const std::string& name) {
+  struct stat st {};
+  return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+// A text as a gnuplot single-quoted string (a quote inside is doubled).
+std::string GnuplotQuoted(const std::string& text) {
+  std::string q = "'";
+  for (const char ch : text) {
+    q += ch;
+    if (ch == '\'') q += '\'';
+  }
+  return q + "'";
+}
+
+// Renders the scripts to their images in one gnuplot run that reads nothing from the keyboard, and reports
+// the images on the console.
+void RenderPng(const std::string& gnuplot, const std::vector<std::string>& scripts,
+               const std::vector<std::string>& images, std::ostream& console) {
+  // An image of an earlier run must not pass for one of this run.
+  for (const std::string& image : images) std::remove(image.c_str());
+  console.flush();
+  const int status = RunProgramArgs(GnuplotPngArgs(gnuplot, scripts, images), ChildInput::kNull);
+  if (status < 0) {
+    console << ListDirected({"Unable to start gnuplot " + gnuplot + "; no plot images were made."}) << '\n';
+    return;
+  }
+  std::vector<std::string> made;
+  for (const std::string& image : images)
+    if (ImageMade(image)) made.push_back(image);
+  if (status == 0 && made.size() == images.size()) {
+    for (const std::string& image : made) console << ListDirected({"Plot image written: " + image}) << '\n';
+    return;
+  }
+  const std::string failed = "gnuplot ended with exit status " + RenderI(status, 0);
+  if (made.empty()) {
+    console << ListDirected({failed + "; no plot images were made."}) << '\n';
+    return;
+  }
+  console << ListDirected({failed + "; only these plot images were made:"}) << '\n';
+  for (const std::string& image : made) console << ListDirected({"Plot image written: " + image}) << '\n';
+}
+
+}  // namespace
+
+PlotNames PlotNamesFor(const std::string& data_file) {
+  const std::string base = TrimRight(data_file);
+  PlotNames n;
+  n.dat = base + ".dat";
+  n.fit = base + ".fit";
+  n.sft = base + ".sft";
+  n.plt = base + ".plt";
+  n.spl = base + ".spl";
+  n.png = base + ".png";
+  n.screen_png = base + "_screen.png";
+  return n;
+}
+
+int32_t Round5(float x) {
+  const float y = (x + 2.5f) * 0.2f;
+  // trunc of a value outside the integer range is undefined; such a voltage prints as asterisks anyway.
+  constexpr float kLimit = 4.0e8f;
+  if (std::isnan(y)) return 0;
+  if (y >= kLimit) return 5 * static_cast<int32_t>(kLimit);
+  if (y <= -kLimit) return -5 * static_cast<int32_t>(kLimit);
+  return 5 * static_cast<int32_t>(y);
+}
+
+float VsInterp(float V, int f, int c, const MeasurementSet& ms) {
+  const int n = PointCount(ms, f, c);
+  if (n < 1) return 0.0f;
+  auto va = [&](int k) { return ms.point(f, c, k).Va; };
+  auto vs = [&](int k) { return ms.point(f, c, k).Vs; };
+
+  int i = n + 1;
+  for (int k = 1; k <= n; ++k) {
+    if (va(k) >= V) {
+      i = k;
+      break;
+    }
+  }
+  if (i == 1) return vs(1);
+  if (i == n + 1) {
+    // Above the last point: extrapolate through the last two, unless there is no slope to follow.
+    if (n < 2) return vs(n);
+    const float span = va(n) - va(n - 1);
+    if (span == 0.0f) return vs(n);
+    const float t = (va(n) - V) / span;
+    const float r = vs(n - 1) + (vs(n) - vs(n - 1)) * (1.0f - t);
+    return r;
+  }
+  // va(i - 1) < V <= va(i), so the span is positive.
+  const float span1 = va(i) - va(i - 1);
+  const float t = (va(i) - V) / span1;
+  const float r1 = vs(i - 1) + (vs(i) - vs(i - 1)) * (1.0f - t);
+  if (i + 1 >= n || i < 3) return r1;
+  // Curves whose anode voltages do not rise can give the wider pair no span; r1 alone stands then.
+  const float span2 = va(i + 1) - va(i - 2);
+  if (span2 == 0.0f) return r1;
+  const float t2 = (va(i + 1) - V) / span2;
+  const float r2 = vs(i - 2) + (vs(i + 1) - vs(i - 2)) * (1.0f - t2);
+  const float r = (r1 + r2) / 2.0f;
+  return r;
+}
+
+std::string MeasuredText(const MeasurementSet& ms, int f) {
+  std::ostringstream os;
+  for (int c = 1; c <= CurveCount(ms, f); ++c) {
+    for (int p = 1; p <= PointCount(ms, f, c); ++p) {
+      const MeasPoint& pt = ms.point(f, c, p);
+      const float ia_ma = pt.Ia * 1000.0f;
+      const float is_ma = pt.Is * 1000.0f;
+      WriteFormatted(os, "(3F10.5)", {pt.Va, ia_ma, is_ma});
+    }
+  }
+  return os.str();
+}
+
+void WrtMeasured(const std::string& name, int f, const MeasurementSet& ms) {
+  WriteTextFile(name, MeasuredText(ms, f));
+}
+
+void WrtColumnHead(std::ostream& os, int f, const MeasurementSet& ms, char tube) {
+  if (tube == 'D') {
+    WriteList(os, {"Va    Ia"});
+    return;
+  }
+  const MeasFile& file = ms.file[f];
+  const int ncurves = CurveCount(ms, f);
+  // The 5-character label, of which A4 writes the quoted "Va".
+  FmtItems items{"\"Va\" "};
+  if (ncurves == 0) {
+    WriteTrimmed(os, FormatLine("(A4)", items));
+    return;
+  }
+  const std::string format = HeadFormat(tube, file.SweepType, file.G3File);
+  const bool hexode = tube == 'H' || tube == 'F';
+  const int32_t vs5 = Round5(ms.point(f, 1, 1).Vs);
+  for (int c = 1; c <= ncurves; ++c) {
+    const MeasCurve& cv = ms.curve(f, c);
+    if (!IsScreenGridTube(tube) || (file.SweepType != kSweepVsCst && file.SweepType != kSweepVsVa)) {
+      items.emplace_back(cv.Vg1);
+      continue;
+    }
+    if (file.SweepType == kSweepVsCst) items.emplace_back(vs5);
+    if (!hexode) {
+      items.emplace_back(cv.Vg1);
+    } else if (file.G3File == 1) {
+      items.emplace_back(cv.Vg3);
+      items.emplace_back(cv.Vg1);
+    } else {
+      items.emplace_back(cv.Vg1);
+      items.emplace_back(cv.Vg3);
+    }
+  }
+  WriteTrimmed(os, FormatLine(format, items));
+}
+
+void FittedText(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
+                std::string& fit_text, std::string& sft_text) {
+  const bool screen = IsScreenGridTube(s.TubeType);
+  const int ncurves = CurveCount(ms, f);
+  std::ostringstream fit;
+  std::ostringstream sft;
+  WrtColumnHead(fit, f, ms, s.TubeType);
+  if (screen) WrtColumnHead(sft, f, ms, s.TubeType);
+
+  float Vmin = 500.0f;
+  float Vmax = 0.0f;
+  for (int c = 1; c <= ncurves; ++c) {
+    const int n = PointCount(ms, f, c);
+    const float first = ms.point(f, c, 1).Va;
+    const float last = ms.point(f, c, n).Va;
+    if (first < Vmin) Vmin = first;
+    if (last > Vmax) Vmax = last;
+  }
+  const float dV = (Vmax - Vmin) * 0.01f;
+
+  for (int L = 1; L <= kFitRows; ++L) {
+    const float V = static_cast<float>(L - 1) * dV + Vmin;
+    FmtItems ia_row{V};
+    FmtItems is_row{V};
+    for (int c = 1; c <= ncurves; ++c) {
+      const MeasCurve& cv = ms.curve(f, c);
+      const float Vs = VsInterp(V, f, c, ms);
+      float Ia = 0.0f;
+      float Is = 0.0f;
+      Model(s.iModel, V, Vs, cv.Vg1, cv.Vg3, P, slots, Ia, Is);
+      const float ia_ma = Ia * 1000.0f;
+      const float is_ma = Is * 1000.0f;
+      ia_row.emplace_back(ia_ma);
+      is_row.emplace_back(is_ma);
+    }
+    WriteFormatted(fit, "(F5.1,100F8.2:)", ia_row);
+    if (screen) WriteFormatted(sft, "(F5.1,100F8.2:)", is_row);
+  }
+  fit_text = fit.str();
+  sft_text = screen ? sft.str() : std::string();
+}
+
+std::string PlotScript(const PlotNames& names, int ncurves, bool screen) {
+  std::ostringstream os;
+  WriteTrimmed(os, "set xlabel \"Anode Voltage (V)\"");
+  WriteTrimmed(os, screen ? "set ylabel \"Screen Current (mA)\"" : "set ylabel \"Anode Current (mA)\"");
+  WriteTrimmed(os, "set key reverse right outside");
+  WriteTrimmed(os, "set grid");
+
+  std::string line = "plot '" + names.dat + (screen ? "'u 1:3" : "'");
+  const std::string& fitted = screen ? names.sft : names.fit;
+  for (int c = 1; c <= ncurves; ++c) {
+    // The column number keeps its leading blanks: " 2" in I2, "  2" in I3.
+    const std::string col = TrimRight(FormatLine(screen ? "(I3)" : "(I2)", {static_cast<int32_t>(c + 1)}));
+    const std::string item = ",'" + fitted + "'u 1:" + col + "w l title columnhead(" + col + ")";
+    line = TrimRight(line);
+    if (line.size() > kScriptLineLength) {
+      WriteTrimmed(os, line + " \\");
+      line = item;
+    } else {
+      line += item;
+    }
+  }
+  WriteTrimmed(os, line);
+  WriteList(os, {"pause -1"});
+  return os.str();
+}
+
+std::vector<std::string> ScriptList(const Settings& s) {
+  std::vector<std::string> scripts;
+  const int nfiles = std::clamp<int>(s.NFiles, 0, kMaxFiles);
+  for (int f = 1; f <= nfiles; ++f) {
+    const PlotNames names = PlotNamesFor(s.DataFile[f]);
+    scripts.push_back(names.plt);
+    if (IsScreenGridTube(s.TubeType)) scripts.push_back(names.spl);
+  }
+  return scripts;
+}
+
+std::vector<std::string> GnuplotArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts) {
+  std::vector<std::string> argv{TrimRight(gnuplot_path), "-persist"};
+  argv.insert(argv.end(), scripts.begin(), scripts.end());
+  return argv;
+}
+
+std::vector<std::string> GnuplotPngArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts,
+                                        const std::vector<std::string>& images) {
+  std::vector<std::string> argv{TrimRight(gnuplot_path)};
+  const size_t n = std::min(scripts.size(), images.size());
+  for (size_t k = 0; k < n; ++k) {
+    argv.push_back("-e");
+    argv.push_back(std::string(kPngTerminal) + "; set output " + GnuplotQuoted(images[k]));
+    argv.push_back(scripts[k]);
+  }
+  return argv;
+}
+
+void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+             std::ostream& console) {
+  const bool screen = IsScreenGridTube(s.TubeType);
+  const int nfiles = std::clamp<int>(s.NFiles, 0, kMaxFiles);
+  std::vector<std::string> images;
+  for (int f = 1; f <= nfiles; ++f) {
+    const PlotNames names = PlotNamesFor(s.DataFile[f]);
+    WrtMeasured(names.dat, f, ms);
+    std::string fit_text;
+    std::string sft_text;
+    FittedText(s, ms, f, P, slots, fit_text, sft_text);
+    WriteTextFile(names.fit, fit_text);
+    if (screen) WriteTextFile(names.sft, sft_text);
+    WriteTextFile(names.plt, PlotScript(names, CurveCount(ms, f), false));
+    images.push_back(names.png);
+    if (screen) {
+      WriteTextFile(names.spl, PlotScript(names, CurveCount(ms, f), true));
+      images.push_back(names.screen_png);
+    }
+  }
+  const std::vector<std::string> scripts = ScriptList(s);
+  const std::string gnuplot = TrimRight(s.GnuplotPath);
+  if (s.PlotPng) {
+    RenderPng(gnuplot, scripts, images, console);
+    return;
+  }
+  console.flush();
+  // gnuplot's own exit status does not change the outcome of the run; only a failed start is reported.
+  if (RunProgramArgs(GnuplotArgs(gnuplot, scripts), ChildInput::kInherit) < 0)
+    console << ListDirected({"Unable to start gnuplot " + gnuplot + "; the plot files and scripts are written."})
+            << '\n';
+}
+
+}  // namespace tubefit

@@ -1,0 +1,42 @@
+#include "plot/run_command.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace tubefit {
+
+int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input) {
+  if (argv.empty() || argv[0].empty()) return -1;
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  if (input == ChildInput::kNull &&
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace tubefit

@@ -1,0 +1,21 @@
+// Starting an external program as a process, without a shell.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tubefit {
+
+// How the started program gets its standard input.
+enum class ChildInput {
+  kInherit,  // the program's own standard input (the user's keyboard)
+  kNull,     // /dev/null, so any read sees end of file at once
+};
+
+// Starts argv[0] with the argument vector argv (argv[0] included) and waits until it has ended. A program
+// name without a slash is looked up on PATH, as a shell would; standard output and standard error are
+// shared with this program. Returns the exit status of the program (128 + the signal number if a signal
+// ended it), or -1 if it could not be started at all (empty vector, no such file, not executable).
+int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input = ChildInput::kInherit);
+
+}  // namespace tubefit

@@ -1,0 +1,149 @@
+// The program from the command line to the end of the configuration report, with a captured console and
+// closed keyboard input. Expected lines are written out by hand.
+#include "driver/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ini_fixture.h"
+
+namespace tubefit {
+namespace {
+
+class DriverTest : public IniDirTest {
+ protected:
+  // Runs the program with the given arguments (after the program name); returns the exit status.
+  int Run(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"tubefit"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    std::ostringstream out;
+    std::istringstream in;
+    Console console{out, in};
+    const int status = RunProgram(static_cast<int>(argv.size()) - 1, argv.data(), console);
+    output_ = out.str();
+    return status;
+  }
+
+  std::vector<std::string> OutputLines() const { return SplitLines(output_); }
+
+  void WriteValidConfig(const std::string& name) {
+    Touch("curve.utd");
+    WriteFile(name, Lines({"fakegnuplot", "1", "curve", "T", "Koren", "2.0", "0.0", "Debug = 0"}));
+  }
+
+  std::string output_;
+};
+
+const std::vector<std::string> kBanner = {
+    " ",
+    " ***************************",
+    "*      Tubefit V3.000",
+    "       Jan 23, 2016",
+    " ***************************",
+    " ",
+};
+
+std::string IniLine(const std::string& name) { return " Initialization file is:" + name + std::string(80 - name.size(), ' '); }
+
+TEST_F(DriverTest, NormalEndPrintsBannerAndReport) {
+  WriteValidConfig("Model.ini");
+  EXPECT_EQ(Run({}), 0);
+  std::vector<std::string> expected = kBanner;
+  for (const char* line : {" Data will be read from file curve(.utd)", " Tube model is triode.", " Using Koren model",
+                           " Fitting model to max power data <       2.000000 W.", " Vg offset equals   0.000000E+00",
+                           " Debug level =          0", " ", " *****************************************************"}) {
+    expected.push_back(line);
+  }
+  expected.insert(expected.begin() + 6, IniLine("Model.ini"));
+  EXPECT_EQ(OutputLines(), expected);
+  EXPECT_EQ(kBanner[1].size(), 28u);
+}
+
+TEST_F(DriverTest, ArgumentNamesTheConfigurationFile) {
+  WriteValidConfig("other.ini");
+  EXPECT_EQ(Run({"other.ini"}), 0);
+  ASSERT_GE(OutputLines().size(), 7u);
+  EXPECT_EQ(OutputLines()[6], IniLine("other.ini"));
+}
+
+TEST_F(DriverTest, LongArgumentIsCutToEightyCharacters) {
+  const std::string eighty(80, 'c');
+  WriteValidConfig(eighty);
+  EXPECT_EQ(Run({eighty + "IGNORED"}), 0);
+  ASSERT_GE(OutputLines().size(), 7u);
+  EXPECT_EQ(OutputLines()[6], " Initialization file is:" + eighty);
+}
+
+TEST_F(DriverTest, MissingConfigurationFile) {
+  EXPECT_EQ(Run({"nothing.ini"}), 1);
+  std::vector<std::string> expected = kBanner;
+  expected.push_back(IniLine("nothing.ini"));
+  expected.push_back(" Ini file nothing.ini does not exist.");
+  expected.push_back("Execution halts");
+  EXPECT_EQ(OutputLines(), expected);
+}
+
+TEST_F(DriverTest, EveryConfigurationStopEndsWithStatusOne) {
+  Touch("curve.utd");
+  const std::vector<std::vector<std::string>> configs = {
+      {"nognuplot", "1", "curve", "T", "Koren", "2.0", "0.0"},
+      {"fakegnuplot", "21"},
+      {"fakegnuplot", "0"},
+      {"fakegnuplot", "1", "missing"},
+      {"fakegnuplot", "1", "curve", "d", "Koren"},
+      {"fakegnuplot", "1", "curve", "P", "Koren"},
+      {"fakegnuplot", "1", "curve", "T", "Korn"},
+      {"fakegnuplot", "1", "curve", "T", "Koren", "x"},
+      {"fakegnuplot", "1", "curve", "T", "Koren", "2.0"},
+      {"fakegnuplot", "1", "curve", "T", "Koren", "2.0", "0.0", "RdStart = none.par"},
+      {"fakegnuplot", "1", "curve", "T", "Koren", "2.0", "0.0", "SpiceDialect = spice3"},
+  };
+  for (const auto& config : configs) {
+    WriteFile("Model.ini", Lines(config));
+    EXPECT_EQ(Run({}), 1) << config.back();
+    const std::vector<std::string> lines = OutputLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back() == "Stop - Program terminated." || lines.back() == "Execution halts") << lines.back();
+    EXPECT_EQ(output_.find("*****************************************************"), std::string::npos);
+  }
+}
+
+TEST_F(DriverTest, PlainStopLineFollowsTheMessages) {
+  Touch("curve.utd");
+  WriteFile("Model.ini", Lines({"fakegnuplot", "1", "curve", "T", "Korn"}));
+  EXPECT_EQ(Run({}), 1);
+  const std::vector<std::string> lines = OutputLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], " Unknown model Korn" + std::string(508, ' '));
+  EXPECT_EQ(lines[lines.size() - 2], " Known models are Koren, Nolt, NoltI and NoltE.");
+  EXPECT_EQ(lines.back(), "Stop - Program terminated.");
+}
+
+TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
+  WriteValidConfig("Model.ini");
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_EQ(output_.find("Tubefit V3.000"), std::string::npos);
+  EXPECT_EQ(output_.find("Data will be read"), std::string::npos);
+  for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "Koren, Nolt, NoltE or NoltI",
+                           "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "VaOffset =", "Icmax =", "RdStart =",
+                           "Debug =", "SpiceDialect =", "ngspice", "ltspice", "PlotPng = 1", "FitReport = 1"}) {
+    EXPECT_NE(output_.find(word), std::string::npos) << word;
+  }
+}
+
+TEST_F(DriverTest, VersionPrintsOneLine) {
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(output_, "Tubefit V3.000\n");
+}
+
+TEST_F(DriverTest, OtherDashArgumentIsAFileName) {
+  EXPECT_EQ(Run({"--verbose"}), 1);
+  EXPECT_NE(output_.find(" Ini file --verbose does not exist.\nExecution halts\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tubefit
