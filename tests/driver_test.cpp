@@ -49,9 +49,11 @@ const std::vector<std::string> kBanner = {
 
 std::string IniLine(const std::string& name) { return " Initialization file is:" + name + std::string(80 - name.size(), ' '); }
 
-TEST_F(DriverTest, NormalEndPrintsBannerAndReport) {
+// The configuration names an empty measurement file, so the run stops right after the report, at the
+// measurement reader.
+TEST_F(DriverTest, BannerAndReportComeBeforeTheMeasurementFiles) {
   WriteValidConfig("Model.ini");
-  EXPECT_EQ(Run({}), 0);
+  EXPECT_EQ(Run({}), 1);
   std::vector<std::string> expected = kBanner;
   for (const char* line : {" Data will be read from file curve(.utd)", " Tube model is triode.", " Using Koren model",
                            " Fitting model to max power data <       2.000000 W.", " Vg offset equals   0.000000E+00",
@@ -59,13 +61,15 @@ TEST_F(DriverTest, NormalEndPrintsBannerAndReport) {
     expected.push_back(line);
   }
   expected.insert(expected.begin() + 6, IniLine("Model.ini"));
+  expected.push_back(" Unable to open File curve.utd; aborting.");
+  expected.push_back("Stop - Program terminated.");
   EXPECT_EQ(OutputLines(), expected);
   EXPECT_EQ(kBanner[1].size(), 28u);
 }
 
 TEST_F(DriverTest, ArgumentNamesTheConfigurationFile) {
   WriteValidConfig("other.ini");
-  EXPECT_EQ(Run({"other.ini"}), 0);
+  EXPECT_EQ(Run({"other.ini"}), 1);
   ASSERT_GE(OutputLines().size(), 7u);
   EXPECT_EQ(OutputLines()[6], IniLine("other.ini"));
 }
@@ -73,7 +77,7 @@ TEST_F(DriverTest, ArgumentNamesTheConfigurationFile) {
 TEST_F(DriverTest, LongArgumentIsCutToEightyCharacters) {
   const std::string eighty(80, 'c');
   WriteValidConfig(eighty);
-  EXPECT_EQ(Run({eighty + "IGNORED"}), 0);
+  EXPECT_EQ(Run({eighty + "IGNORED"}), 1);
   ASSERT_GE(OutputLines().size(), 7u);
   EXPECT_EQ(OutputLines()[6], " Initialization file is:" + eighty);
 }

@@ -7,6 +7,7 @@
 
 #include "core/run_state.h"
 #include "driver/config.h"
+#include "driver/pipeline.h"
 #include "text/format.h"
 #include "text/stop.h"
 #include "text/textfile.h"
@@ -66,11 +67,6 @@ void TakeIniFileName(int argc, const char* const argv[], Settings& settings) {
   if (argc > 1 && argv[1] != nullptr) settings.IniFile = std::string(argv[1]).substr(0, kArgumentLength);
 }
 
-// The run after the configuration has been read: measurement files and sweep classification, data checks,
-// parameter set and start values, the fit stages of the model code, the subcircuit files and the closing
-// steps (elapsed time, final estimates, fit analysis, mu check, plots).
-void RunFitPipeline(RunState& /*state*/, Console& /*console*/) {}
-
 void WriteStop(std::ostream& out, const Stop& stop) {
   for (const std::string& line : stop.lines()) out << line << '\n';
   out << stop.FinalLine() << '\n';
@@ -112,7 +108,7 @@ int RunProgram(int argc, const char* const argv[], Console& console) {
       StopWithText("Execution halts", {ListDirected({"Ini file " + TrimRight(settings.IniFile) + " does not exist."})});
     }
     ReadIni(settings, out);
-    RunFitPipeline(*state, console);
+    RunPipeline(*state, console);
   } catch (const Stop& stop) {
     WriteStop(out, stop);
     return 1;

@@ -1,0 +1,320 @@
+#include "driver/measurements.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "param.h"
+#include "text/format.h"
+#include "text/stop.h"
+#include "text/textfile.h"
+
+namespace tubefit {
+
+namespace {
+
+constexpr int kItemsPerRecord = 8;
+constexpr float kDropCurrentLimit = 0.1f;  // mA: only readings at or below this may be dropped
+constexpr float kDropStep = 0.01f;         // A: drop only 10 mA or more below the last stored point
+constexpr float kSweepLimit = 2.0f;        // V^2: mean-square limit of the sweep classification
+
+bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The blank- or TAB-separated items of a record.
+std::vector<std::string_view> SplitItems(std::string_view record) {
+  std::vector<std::string_view> items;
+  size_t i = 0;
+  while (i < record.size()) {
+    while (i < record.size() && IsSeparator(record[i])) ++i;
+    const size_t start = i;
+    while (i < record.size() && !IsSeparator(record[i])) ++i;
+    if (i > start) items.push_back(record.substr(start, i - start));
+  }
+  return items;
+}
+
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+std::string_view WithoutSign(std::string_view text) {
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+  return text;
+}
+
+// True if the item has the form of an integer: an optional sign and digits.
+bool IsIntegerText(std::string_view text) { return AllDigits(WithoutSign(text)); }
+
+// True if the item has the form of a real: optional sign, digits with at most one decimal point (at least one
+// digit), and an optional exponent (E or D, optional sign, digits).
+bool IsRealText(std::string_view text) {
+  text = WithoutSign(text);
+  size_t i = 0;
+  int digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i == text.size()) return true;
+  if (text[i] != 'e' && text[i] != 'E' && text[i] != 'd' && text[i] != 'D') return false;
+  return IsIntegerText(text.substr(i + 1));
+}
+
+// Converts an item of real form to a float (correctly rounded, independent of the locale). False if the value
+// does not fit a float.
+bool ToFloat(std::string_view text, float& value) {
+  std::string number(WithoutSign(text));
+  for (char& c : number) {
+    if (c == 'd' || c == 'D') c = 'e';
+  }
+  if (!number.empty() && number[0] == '.') number.insert(number.begin(), '0');
+  const std::from_chars_result r = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (r.ec != std::errc() || r.ptr != number.data() + number.size() || !std::isfinite(value)) return false;
+  if (!text.empty() && text[0] == '-') value = -value;
+  return true;
+}
+
+// Converts an item of integer form; values beyond the 32-bit range are held at its ends.
+int32_t ToInt(std::string_view text) {
+  const bool negative = !text.empty() && text[0] == '-';
+  int64_t value = 0;
+  for (char c : WithoutSign(text)) {
+    value = value * 10 + (c - '0');
+    if (value > INT32_MAX) {
+      value = INT32_MAX;
+      break;
+    }
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+// Ends the run for a fault in the measurement file `file` (name with ".utd").
+[[noreturn]] void FileFault(const std::string& file, const std::string& what) {
+  PlainStop({ListDirected({"File " + file + ": " + what})});
+}
+
+[[noreturn]] void RecordFault(const std::string& file, int32_t line, const std::string& what) {
+  PlainStop({ListDirected({"File " + file + ", line " + std::to_string(line) + ": " + what})});
+}
+
+// One point record after its items have been checked.
+struct PointRecord {
+  int32_t n = 0;  // point number
+  float Ia = 0.0f, Is = 0.0f;  // mA
+  float grid = 0.0f, Va = 0.0f, Vs = 0.0f;  // V
+};
+
+// Reads the eight items of a point record (decimal commas already replaced). Items after the eighth are
+// ignored. Stops, naming the file and line, for fewer items, an item that is not a number of its kind, or a
+// value that is not finite in single precision.
+PointRecord ParsePointRecord(const std::string& record, const std::string& file, int32_t line) {
+  const std::vector<std::string_view> items = SplitItems(record);
+  if (static_cast<int>(items.size()) < kItemsPerRecord) {
+    RecordFault(file, line,
+                "the record holds " + std::to_string(items.size()) + " items instead of eight numbers.");
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (!IsIntegerText(items[i])) {
+      RecordFault(file, line,
+                  "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not an integer.");
+    }
+  }
+  float real[kItemsPerRecord] = {};
+  for (int i = 2; i < kItemsPerRecord; ++i) {
+    if (!IsRealText(items[i])) {
+      RecordFault(file, line,
+                  "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not a number.");
+    }
+    if (!ToFloat(items[i], real[i])) {
+      RecordFault(file, line,
+                  "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not a finite number.");
+    }
+  }
+  PointRecord p;
+  p.n = ToInt(items[0]);
+  p.Ia = real[2];
+  p.Is = real[3];
+  p.grid = real[4];
+  p.Va = real[5];
+  p.Vs = real[6];
+  return p;
+}
+
+// The constant grid voltage of an H or F file, from its name: "_g3_x" (G3File 1, the file holds Vg3 = -x
+// and its grid column gives Vg1) or else "_g1_x" (G3File 0, Vg1 = -x, grid column gives Vg3). The number is
+// the first blank-separated item after the marker. Prints which kind the file is; stops for a name without
+// a marker or without a number after it.
+float GridFromName(const std::string& name, int32_t& g3_file, std::ostream& console) {
+  size_t at = name.find("_g3_");
+  if (at != std::string::npos) {
+    WriteList(console, {"File " + name + " is a Vg3=Cst file."});
+    g3_file = 1;
+  } else {
+    at = name.find("_g1_");
+    if (at == std::string::npos) {
+      PlainStop({ListDirected({"Error in naming for penthode_g3/heptode files."}),
+                 ListDirected({"Naming should be '..._g1_x.y' or "}), ListDirected({"Naming should be '..._g3_x.y'."}),
+                 ListDirected({"x.y represents the negative grid voltage."})});
+    }
+    WriteList(console, {"File " + name + " is a Vg1=Cst file."});
+    g3_file = 0;
+  }
+  const std::vector<std::string_view> items = SplitItems(std::string_view(name).substr(at + 4));
+  float x = 0.0f;
+  if (items.empty() || !IsRealText(items[0]) || !ToFloat(items[0], x)) {
+    PlainStop({ListDirected({"No grid voltage after the marker in the file name " + name + "."}),
+               ListDirected({"x.y represents the negative grid voltage."})});
+  }
+  const float v = -x;
+  return v;
+}
+
+// Reads file f of the settings into ms.file[f].
+void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& console) {
+  const std::string name = TrimRight(s.DataFile[f]);
+  const std::string file = name + ".utd";
+  MeasFile& mf = ms.file[f];
+  mf.NVg = 0;
+  mf.G3File = 1;
+  mf.SweepType = kSweepNone;
+  mf.curve.fill(MeasCurve{});
+
+  float v = 0.0f;
+  if (s.TubeType == 'H' || s.TubeType == 'F') v = GridFromName(name, mf.G3File, console);
+  for (int k = 1; k <= kMaxCurves; ++k) {
+    if (mf.G3File == 1) {
+      mf.curve[k].Vg3 = v;
+    } else {
+      mf.curve[k].Vg1 = v;
+    }
+  }
+
+  std::ifstream in;
+  if (FileExists(file)) in.open(file, std::ios::binary);
+  std::string record;
+  if (!in.is_open() || !ReadRecord(in, record)) {
+    PlainStop({ListDirected({"Unable to open File " + file + "; aborting."})});
+  }
+
+  int32_t k = 0;
+  int32_t line = 1;
+  while (ReadRecord(in, record)) {
+    ++line;
+    for (char& c : record) {
+      if (c == ',') c = '.';
+    }
+    if (SplitItems(record).empty()) continue;  // blank lines, as tracers leave at the end, carry no point
+    const PointRecord r = ParsePointRecord(record, file, line);
+    if (r.n < 1 || r.n > kMaxPoints) {
+      RecordFault(file, line,
+                  "point number " + std::to_string(r.n) + " is outside 1 to " + std::to_string(kMaxPoints) + ".");
+    }
+    const float va = r.Va + s.VaOffset;
+    const float ia = r.Ia * 0.001f;
+    const float is = r.Is * 0.001f;
+
+    if (r.n == 1) {
+      ++k;
+      if (k > kMaxCurves) {
+        PlainStop({ListDirected(), ListDirected({"Max number of Vg values equals:", int32_t{kMaxCurves}}),
+                   ListDirected({"Max number of Vg values exceeded."}), ListDirected({"Execution halts."})});
+      }
+      const float g = r.grid + s.VgOffset;
+      if (mf.G3File == 1) {
+        mf.curve[k].Vg1 = g;
+      } else {
+        mf.curve[k].Vg3 = g;
+      }
+    } else {
+      if (k == 0) {
+        RecordFault(file, line, "point " + std::to_string(r.n) + " comes before the first point 1 of a curve.");
+      }
+      const MeasCurve& c = mf.curve[k];
+      const float last_ia = c.pt[c.NPts].Ia;
+      // A near-zero reading far below its predecessor is a tracer glitch, not a measurement.
+      const float drop_below = last_ia - kDropStep;
+      if (ia <= drop_below && r.Ia <= kDropCurrentLimit) continue;
+    }
+
+    MeasCurve& c = mf.curve[k];
+    if (c.NPts >= kMaxPoints) {
+      RecordFault(file, line, "curve " + std::to_string(k) + " holds more than " + std::to_string(kMaxPoints) +
+                                  " points.");
+    }
+    MeasPoint& p = c.pt[++c.NPts];
+    p.Ia = ia;
+    p.Is = is;
+    p.Va = va;
+    p.Vs = r.Vs;
+    // A pentode strapped as a triode: the anode current of the triode is the whole cathode current.
+    if (s.TubeType == 'X') p.Ia = p.Ia + p.Is;
+  }
+  if (k == 0) FileFault(file, "the file holds no measured points.");
+  mf.NVg = k;
+}
+
+}  // namespace
+
+void ReadMeasurements(const Settings& s, MeasurementSet& ms, std::ostream& console) {
+  if (s.NFiles < 1 || s.NFiles > kMaxFiles) {
+    PlainStop({ListDirected({"Number of measurement files must be 1 to 20, not " + std::to_string(s.NFiles) +
+                             "."})});
+  }
+  ms.NFiles = s.NFiles;
+  for (int f = 1; f <= s.NFiles; ++f) ReadOneFile(s, f, ms, console);
+}
+
+void DetSweep(const Settings& s, MeasurementSet& ms, std::ostream& console) {
+  ms.NVsCst = 0;
+  ms.VsVaSeen = false;
+  WriteList(console);
+  for (int f = 1; f <= ms.NFiles; ++f) {
+    const std::string name = TrimRight(s.DataFile[f]);
+    MeasFile& mf = ms.file[f];
+    // Both sums and the count run over every point of the file.
+    float s1 = 0.0f;
+    float s2 = 0.0f;
+    int32_t n = 0;
+    for (int k = 1; k <= mf.NVg; ++k) {
+      const MeasCurve& c = mf.curve[k];
+      const float vs1 = c.pt[1].Vs;
+      for (int t = 1; t <= c.NPts; ++t) {
+        const float d1 = c.pt[t].Va - c.pt[t].Vs;
+        const float d2 = c.pt[t].Vs - vs1;
+        s1 = s1 + d1 * d1;
+        s2 = s2 + d2 * d2;
+        ++n;
+      }
+    }
+    if (n == 0) FileFault(name + ".utd", "the file holds no measured points.");
+    const float m1 = s1 / static_cast<float>(n);
+    const float m2 = s2 / static_cast<float>(n);
+    if (m1 < kSweepLimit) {
+      mf.SweepType = kSweepVsVa;
+      WriteList(console, {"File " + name + " is a Vs=Va sweep."});
+      ms.VsVaSeen = true;
+    } else if (m2 < kSweepLimit) {
+      mf.SweepType = kSweepVsCst;
+      ms.NVsCst += 1;
+      WriteList(console, {"File " + name + " is a Vs=Cst sweep."});
+      if (ms.VsVaSeen) StopWithText("Execution halts", {ListDirected({"Vs=Cst files cannot follow a Vs=Va file."})});
+    } else {
+      StopWithText("*** Internal error in DetSweep",
+                   {ListDirected({"File " + name + " is neither a Vs=Va nor a Vs=Cst sweep."})});
+    }
+  }
+  WriteList(console);
+}
+
+}  // namespace tubefit

@@ -1,0 +1,277 @@
+// The common frame of the subcircuit files, the ngspice form of the model subcircuits and the writers.
+#include "spice/spice.h"
+
+#include <cctype>
+#include <sstream>
+
+#include "core/run_state.h"
+#include "spice/spice_body.h"
+#include "text/format.h"
+#include "text/textfile.h"
+
+namespace tubefit {
+
+namespace {
+
+constexpr size_t kNameChars = 80;
+const char kAsterisks[] = "****************************************************";
+
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// The body the writer has for the model code; false when it has none.
+bool SelectBody(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_t iModel, SpiceBody& body) {
+  switch (writer) {
+    case SpiceWriter::kDiode:
+      if (iModel != 0) return false;
+      body = DiodeBody(P, s);
+      return true;
+    case SpiceWriter::kTriode:
+      if (iModel != 1) return false;
+      body = TriodeBody(P, s);
+      return true;
+    case SpiceWriter::kPenthode:
+      if (iModel == 2) {
+        body = PentodeKBody(P, s);
+        return true;
+      }
+      body = NoltBody(iModel, P, s);
+      return !body.model.empty();
+    case SpiceWriter::kHepthode:
+      if (iModel != 14) return false;
+      body = HepthodeBody(P, s);
+      return true;
+    case SpiceWriter::kPenthodeg3:
+      if (iModel != 25) return false;
+      body = Penthodeg3Body(P, s);
+      return true;
+  }
+  return false;
+}
+
+// The model's .SUBCKT line. The ngspice form declares the parameters, with defaults, between the pins and
+// the comment that names them.
+std::string ModelSubcktLine(const SpiceBody& b, SpiceDialect dialect) {
+  std::string pins = b.model_pins;
+  if (dialect == SpiceDialect::kNgspice) {
+    std::string instance_text;
+    for (const std::string& line : b.instance) instance_text += line + "\n";
+    const size_t semi = pins.find(';');
+    const std::string nodes = TrimRight(pins.substr(0, semi));
+    const std::string rest = semi == std::string::npos ? "" : pins.substr(nodes.size());
+    pins = nodes + " PARAMS: " + NgspiceParams(instance_text) + rest;
+  }
+  return ".SUBCKT " + b.model + pins;
+}
+
+void WriteBody(std::ostream& os, const SpiceBody& b, SpiceDialect dialect) {
+  for (const std::string& line : b.instance) WriteTrimmed(os, line);
+  WriteTrimmed(os, ".ENDS");
+  WriteList(os);
+  WriteTrimmed(os, kAsterisks);
+  WriteTrimmed(os, ModelSubcktLine(b, dialect));
+  WriteTrimmed(os, "*");
+  WriteTrimmed(os, "* NOTE: LOG(x) is base e LOG or natural logarithm.");
+  WriteTrimmed(os, "* For some Spice versions, e.g. MicroCap, this has to be changed to LN(x).");
+  WriteTrimmed(os, "*");
+  for (const std::string& line : b.elements)
+    WriteTrimmed(os, dialect == SpiceDialect::kNgspice ? NgspicePowers(line) : line);
+  WriteTrimmed(os, b.ends);
+}
+
+// The end of the argument list that starts at `open` (just after a "("): the index of its closing
+// parenthesis, and the index of the first comma at the outer level (npos if none).
+size_t MatchArguments(const std::string& text, size_t open, size_t& comma) {
+  int depth = 0;
+  comma = std::string::npos;
+  for (size_t i = open; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      if (depth == 0) return i;
+      --depth;
+    } else if (c == ',' && depth == 0 && comma == std::string::npos) {
+      comma = i;
+    }
+  }
+  return std::string::npos;
+}
+
+// True if the text at i is the function name `fn` (upper case) followed by "(", as a whole word.
+bool FunctionAt(const std::string& text, size_t i, const std::string& fn) {
+  if (i + fn.size() >= text.size() || text[i + fn.size()] != '(') return false;
+  if (i > 0 && IsNameChar(text[i - 1])) return false;
+  for (size_t k = 0; k < fn.size(); ++k)
+    if (std::toupper(static_cast<unsigned char>(text[i + k])) != fn[k]) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string SubcircuitName(const std::string& name) { return TrimRight(name.substr(0, kNameChars)); }
+
+std::string SpiceConsoleText(SpiceWriter writer) {
+  switch (writer) {
+    case SpiceWriter::kTriode:
+      return "Spice Triode subcircuit written to file ";
+    case SpiceWriter::kPenthode:
+      return "Spice Penthode subcircuit written to file ";
+    case SpiceWriter::kDiode:
+    case SpiceWriter::kHepthode:
+    case SpiceWriter::kPenthodeg3:
+      break;
+  }
+  return "Spice subcircuit written to file ";
+}
+
+std::string SpicePinText(SpiceWriter writer) {
+  switch (writer) {
+    case SpiceWriter::kDiode:
+      return " 1 2; A C;";
+    case SpiceWriter::kTriode:
+      return " 1 2 3; A G C;";
+    case SpiceWriter::kPenthode:
+      return " 1 2 3 4 ; A G2 G1 C;";
+    case SpiceWriter::kHepthode:
+      return " 1 2 3 4 5; A G3 G2G4 G1 C;";
+    case SpiceWriter::kPenthodeg3:
+      break;
+  }
+  return " 1 2 3 4 5; A G3 G2 G1 C;";
+}
+
+SpiceCoefficients CombinedCoefficients(const ParamVector& P, const Slots& s) {
+  const float kG1 = P[s.kG1];
+  const float kG2 = P[s.kG2];
+  const float A = P[s.A];
+  const float alpha_s = P[s.alpha_s];
+  SpiceCoefficients c;
+  const float Ookg1 = 1.0f / kG1;
+  const float OokG2 = 1.0f / kG2;
+  c.Ookg1mOokG2 = Ookg1 - OokG2;
+  c.Aokg1 = A / kG1;
+  const float als_p1_okG2 = (alpha_s + 1.0f) / kG2;
+  c.al = 1.0f - als_p1_okG2 * kG1;
+  const float al_okg1 = c.al / kG1;
+  const float als_okG2 = alpha_s / kG2;
+  c.alkg1palskg2 = al_okg1 + als_okG2;
+  return c;
+}
+
+std::string NgspicePowers(const std::string& line) {
+  std::string out;
+  size_t i = 0;
+  while (i < line.size()) {
+    const bool signed_power = FunctionAt(line, i, "PWRS");
+    if (!signed_power && !FunctionAt(line, i, "PWR")) {
+      out += line[i++];
+      continue;
+    }
+    const size_t open = i + (signed_power ? 5 : 4);
+    size_t comma = 0;
+    const size_t close = MatchArguments(line, open, comma);
+    if (close == std::string::npos || comma == std::string::npos) {
+      out += line[i++];
+      continue;
+    }
+    const std::string x = NgspicePowers(line.substr(open, comma - open));
+    const std::string y = NgspicePowers(line.substr(comma + 1, close - comma - 1));
+    const std::string magnitude = "pow(abs(" + x + ")," + y + ")";
+    if (signed_power) {
+      size_t before = out.find_last_not_of(' ');
+      const char op = before == std::string::npos ? '(' : out[before];
+      const bool bare = op == '(' || op == '+' || op == ',' || op == '{' || op == '=';
+      const std::string product = "sgn(" + x + ")*" + magnitude;
+      out += bare ? product : "(" + product + ")";
+    } else {
+      out += magnitude;
+    }
+    i = close + 1;
+  }
+  return out;
+}
+
+std::string NgspiceParams(const std::string& instance_text) {
+  std::string params;
+  std::istringstream lines(instance_text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    line = line.substr(0, line.find(';'));
+    size_t eq = line.find('=');
+    while (eq != std::string::npos) {
+      size_t name_end = eq;
+      while (name_end > 0 && line[name_end - 1] == ' ') --name_end;
+      size_t name_begin = name_end;
+      while (name_begin > 0 && IsNameChar(line[name_begin - 1])) --name_begin;
+      size_t value_begin = eq + 1;
+      while (value_begin < line.size() && line[value_begin] == ' ') ++value_begin;
+      size_t value_end = value_begin;
+      while (value_end < line.size() && line[value_end] != ' ' && line[value_end] != '=') ++value_end;
+      if (name_begin < name_end && value_begin < value_end) {
+        if (!params.empty()) params += ' ';
+        params += line.substr(name_begin, name_end - name_begin) + "=" +
+                  line.substr(value_begin, value_end - value_begin);
+      }
+      eq = line.find('=', eq + 1);
+    }
+  }
+  return params;
+}
+
+std::string SpiceBodyText(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_t iModel,
+                          SpiceDialect dialect) {
+  SpiceBody body;
+  if (!SelectBody(writer, P, s, iModel, body)) return "";
+  std::ostringstream os;
+  WriteBody(os, body, dialect);
+  return os.str();
+}
+
+std::string SpiceFileText(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
+                          int32_t iModel, SpiceDialect dialect, const std::string& date) {
+  std::ostringstream os;
+  WriteTrimmed(os, kAsterisks);
+  WriteTrimmed(os, ".SUBCKT " + SubcircuitName(name) + SpicePinText(writer));
+  WriteVersionLine(os, kVersion);
+  WriteTrimmed(os, "* Model created: " + date);
+  WriteTrimmed(os, "*");
+  os << SpiceBodyText(writer, P, s, iModel, dialect);
+  return os.str();
+}
+
+std::string WriteSpiceFile(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
+                           int32_t iModel, SpiceDialect dialect, std::ostream& console) {
+  const std::string file = SubcircuitName(name) + ".cir";
+  WriteList(console, {SpiceConsoleText(writer) + file});
+  WriteList(console, {"Please add capacitances yourself!"});
+  console.flush();
+  WriteTextFile(file, SpiceFileText(writer, name, P, s, iModel, dialect, DateStamp()));
+  return file;
+}
+
+void SpiceDiode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
+                SpiceDialect dialect, std::ostream& console) {
+  WriteSpiceFile(SpiceWriter::kDiode, name, P, s, iModel, dialect, console);
+}
+
+void SpiceTriode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
+                 SpiceDialect dialect, std::ostream& console) {
+  WriteSpiceFile(SpiceWriter::kTriode, name, P, s, iModel, dialect, console);
+}
+
+void SpicePenthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
+                   SpiceDialect dialect, std::ostream& console) {
+  WriteSpiceFile(SpiceWriter::kPenthode, name, P, s, iModel, dialect, console);
+}
+
+void SpiceHepthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
+                   SpiceDialect dialect, std::ostream& console) {
+  WriteSpiceFile(SpiceWriter::kHepthode, name, P, s, iModel, dialect, console);
+}
+
+void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
+                     SpiceDialect dialect, std::ostream& console) {
+  WriteSpiceFile(SpiceWriter::kPenthodeg3, name, P, s, iModel, dialect, console);
+}
+
+}  // namespace tubefit

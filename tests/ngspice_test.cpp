@@ -1,0 +1,278 @@
+// The subcircuit files in a real simulator: ngspice solves the operating point of the written model at a
+// grid of electrode voltages, and the anode and screen currents must agree with Model.
+//
+// The plain files are read in ngspice's PSpice-compatible mode, which gives PWR and PWRS their PSpice
+// meaning but does not let an instance pass parameters that its subcircuit does not declare; there the
+// model subcircuit is called directly, with the instance line's values as .param lines. The ngspice form
+// is read without any compatibility mode, through the calling subcircuit's own instance line.
+//
+// The parameter values are chosen so that every written field, combined coefficients included, holds the
+// value exactly; the simulated currents then differ from Model only by float rounding and by the 1G
+// resistor across anode and cathode.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "models/models.h"
+#include "spice/spice.h"
+#include "spice_test_util.h"
+
+namespace tubefit {
+namespace {
+
+using spice_test::MakeParams;
+using spice_test::TestParams;
+
+constexpr double kRelTol = 1e-4;
+constexpr double kMinCurrent = 1e-6;  // A: smaller currents are not compared
+constexpr double kRcp = 1e9;          // ohm, across anode and cathode in every body but the diode
+
+struct Point {
+  float Va, Vs, Vg1, Vg3;
+};
+
+struct SimCase {
+  const char* label;
+  SpiceWriter writer;
+  int32_t code;
+  const char* model;  // model subcircuit name
+  std::map<std::string, float> values;
+  std::vector<Point> grid;
+};
+
+// True if an executable named ngspice is on PATH.
+bool NgspiceOnPath() {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::stringstream dirs(path);
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (dir.empty()) dir = ".";
+    if (access((dir + "/ngspice").c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+std::vector<Point> Grid(const std::vector<float>& Va, const std::vector<float>& Vs, const std::vector<float>& Vg1,
+                        const std::vector<float>& Vg3) {
+  std::vector<Point> grid;
+  for (float a : Va)
+    for (float s : Vs)
+      for (float g : Vg1)
+        for (float g3 : Vg3) grid.push_back({a, s, g, g3});
+  return grid;
+}
+
+// Shared values of the Nolt-family cases; every one fits its field exactly and the combined coefficients
+// come out as 7.5e-4, 1e-7, 0.25 and 7.5e-4.
+std::map<std::string, float> NoltValues(std::map<std::string, float> extra) {
+  std::map<std::string, float> v = {{"mu", 25.5f}, {"ex", 1.375f},   {"kG1", 1000.0f},   {"kp", 60.5f},
+                                    {"kVB", 301.0f}, {"kG2", 4000.0f}, {"A", 0.0001f}, {"alpha_s", 2.0f},
+                                    {"beta", 0.05f}};
+  v.insert(extra.begin(), extra.end());
+  return v;
+}
+
+const std::map<std::string, float> kTetrode = {
+    {"Sc", 0.0015f}, {"alpha'", 0.05f}, {"w", 20.0f}, {"nu", 2.5f}, {"lambda", 1.5f}};
+const std::map<std::string, float> kVarMu = {{"mu_b", 8.5f}, {"ex_b", 1.125f}, {"svar", 0.25f}};
+
+std::vector<Point> PentodeGrid() { return Grid({25, 50, 100, 200, 300}, {100, 200}, {0, -2, -5, -20}, {0}); }
+
+SimCase TriodeCase() {
+  return {"triode", SpiceWriter::kTriode, 1, "TriodeK",
+          {{"mu", 95.5f}, {"ex", 1.375f}, {"kG1", 1234.5f}, {"kp", 612.5f}, {"kVB", 301.0f}},
+          Grid({25, 50, 100, 200, 300}, {0}, {0, -1, -2, -4}, {0})};
+}
+
+SimCase NoltCase(const char* label, int32_t code, const char* model, const std::map<std::string, float>& extra) {
+  return {label, SpiceWriter::kPenthode, code, model, NoltValues(extra), PentodeGrid()};
+}
+
+// The file text, read back.
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream os;
+  os << in.rdbuf();
+  return os.str();
+}
+
+// The instance part of the calling subcircuit in the file: from the "X1 " line up to ".ENDS".
+std::string InstanceText(const std::string& file_text) {
+  std::istringstream in(file_text);
+  std::string line, text;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("X1 ", 0) == 0) inside = true;
+    if (line == ".ENDS") break;
+    if (inside) text += line + "\n";
+  }
+  return text;
+}
+
+class NgspiceSim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!NgspiceOnPath()) GTEST_SKIP() << "ngspice is not on PATH (Debian package ngspice); simulator tests skipped";
+    ASSERT_NE(getcwd(old_dir_, sizeof old_dir_), nullptr);
+    char templ[] = "/tmp/ngspice_test_XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir_ = templ;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    entered_ = true;
+  }
+  void TearDown() override {
+    if (!entered_) return;
+    ASSERT_EQ(chdir(old_dir_), 0);
+    const std::string cmd = "rm -rf '" + dir_ + "'";
+    (void)std::system(cmd.c_str());
+  }
+
+  // Writes the file of the case in the dialect, simulates the grid and compares every current.
+  void Check(const SimCase& c, SpiceDialect dialect) {
+    SCOPED_TRACE(std::string(c.label) + (dialect == SpiceDialect::kNgspice ? ", ngspice form" : ", plain form"));
+    const TestParams t = MakeParams(c.code, c.values);
+    std::ostringstream console;
+    const std::string file = WriteSpiceFile(c.writer, "TUBE", t.P, t.s, c.code, dialect, console);
+    const bool plain = dialect == SpiceDialect::kLtspice;
+
+    std::ostringstream net;
+    net << "subcircuit check\n.include " << file << "\n";
+    if (plain) net << ".param " << NgspiceParams(InstanceText(ReadAll(file))) << "\n";
+    net << ".options reltol=1e-7 abstol=1e-15 vntol=1e-9\n";
+    const bool screen = c.writer == SpiceWriter::kPenthode || c.writer == SpiceWriter::kHepthode ||
+                        c.writer == SpiceWriter::kPenthodeg3;
+    const bool five = c.writer == SpiceWriter::kHepthode || c.writer == SpiceWriter::kPenthodeg3;
+    std::string prints;
+    for (size_t k = 0; k < c.grid.size(); ++k) {
+      const Point& p = c.grid[k];
+      const std::string n = std::to_string(k + 1);
+      net << "VA" << n << " a" << n << " 0 " << p.Va << "\n";
+      std::string pins = " a" + n;
+      prints += " i(VA" + n + ")";
+      if (five) {
+        net << "VT" << n << " t" << n << " 0 " << p.Vg3 << "\n";
+        pins += " t" + n;
+      }
+      if (screen) {
+        net << "VS" << n << " s" << n << " 0 " << p.Vs << "\n";
+        pins += " s" + n;
+        prints += " i(VS" + n + ")";
+      }
+      if (c.writer != SpiceWriter::kDiode) {
+        net << "VG" << n << " g" << n << " 0 " << p.Vg1 << "\n";
+        pins += " g" + n;
+      }
+      net << "X" << n << pins << " 0 " << (plain ? c.model : "TUBE") << "\n";
+    }
+    net << ".control\nset numdgt=12\nop\nprint" << prints << "\nquit\n.endc\n.end\n";
+    {
+      std::ofstream out("check.cir");
+      out << net.str();
+    }
+    const std::string cmd = std::string("timeout 120 ngspice -n ") + (plain ? "-D ngbehavior=psa " : "") +
+                            "-b check.cir < /dev/null > check.out 2>&1";
+    const int status = std::system(cmd.c_str());
+    const std::string output = ReadAll("check.out");
+    ASSERT_EQ(status, 0) << output;
+
+    std::map<std::string, double> current;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream words(line);
+      std::string name, eq;
+      double value = 0.0;
+      if (words >> name >> eq >> value && eq == "=") current[name] = value;
+    }
+    int compared = 0;
+    for (size_t k = 0; k < c.grid.size(); ++k) {
+      const Point& p = c.grid[k];
+      const std::string n = std::to_string(k + 1);
+      ParamVector P = t.P;
+      float Ia = 0.0f, Is = 0.0f;
+      Model(c.code, p.Va, c.writer == SpiceWriter::kTriode ? p.Va : p.Vs, p.Vg1, p.Vg3, P, t.s, Ia, Is);
+      ASSERT_EQ(current.count("i(va" + n + ")"), 1u) << output;
+      const double ia = -current["i(va" + n + ")"] - (c.writer == SpiceWriter::kDiode ? 0.0 : p.Va / kRcp);
+      std::vector<std::pair<double, float>> pairs = {{ia, Ia}};
+      if (screen) {
+        ASSERT_EQ(current.count("i(vs" + n + ")"), 1u) << output;
+        pairs.push_back({-current["i(vs" + n + ")"], Is});
+      }
+      for (size_t j = 0; j < pairs.size(); ++j) {
+        const double sim = pairs[j].first;
+        const double model = pairs[j].second;
+        if (std::fabs(sim) <= kMinCurrent && std::fabs(model) <= kMinCurrent) continue;
+        ++compared;
+        EXPECT_NEAR(sim, model, kRelTol * std::fabs(model))
+            << (j == 0 ? "anode" : "screen") << " current at Va=" << p.Va << " Vs=" << p.Vs << " Vg1=" << p.Vg1
+            << " Vg3=" << p.Vg3;
+      }
+    }
+    // The grids are chosen so that most points carry current; a run that compares nothing checks nothing.
+    EXPECT_GE(compared, static_cast<int>(c.grid.size()) / 2);
+  }
+
+  void CheckBoth(const SimCase& c) {
+    Check(c, SpiceDialect::kLtspice);
+    Check(c, SpiceDialect::kNgspice);
+  }
+
+ private:
+  char old_dir_[PATH_MAX] = {};
+  std::string dir_;
+  bool entered_ = false;
+};
+
+TEST_F(NgspiceSim, Triode) { CheckBoth(TriodeCase()); }
+
+TEST_F(NgspiceSim, NoltPentode) { CheckBoth(NoltCase("Nolt pentode", 12, "PenthodeN", {})); }
+
+TEST_F(NgspiceSim, NoltEBeamTetrode) { CheckBoth(NoltCase("NoltE beam tetrode", 23, "BTetrodeNE", kTetrode)); }
+
+TEST_F(NgspiceSim, VariableMuPentode) { CheckBoth(NoltCase("variable-mu pentode", 16, "PenthodeVN", kVarMu)); }
+
+TEST_F(NgspiceSim, OtherNoltBodies) {
+  CheckBoth(NoltCase("NoltI pentode", 32, "PenthodeNi", {}));
+  CheckBoth(NoltCase("NoltE pentode", 22, "PenthodeNE", {}));
+  CheckBoth(NoltCase("Nolt beam tetrode", 13, "BTetrodeN", kTetrode));
+  CheckBoth(NoltCase("NoltI beam tetrode", 33, "BTetrodeNi", kTetrode));
+  CheckBoth(NoltCase("NoltE variable-mu pentode", 26, "PenthodeVNE", kVarMu));
+}
+
+TEST_F(NgspiceSim, Diode) {
+  // Va + eps stays positive: below that the file's diode conducts nothing.
+  CheckBoth({"diode", SpiceWriter::kDiode, 0, "DiodeK", {{"k", 1234.5f}, {"ex", 1.375f}, {"eps", 0.5f}},
+             Grid({5, 10, 50, 100, 200}, {0}, {0}, {0})});
+}
+
+TEST_F(NgspiceSim, KorenPentode) {
+  // Vg1 = -20 at Vs = 100 and 200 lies below -Vs/mu: the tube is cut off and draws no screen current.
+  CheckBoth({"Koren pentode", SpiceWriter::kPenthode, 2, "PentodeK",
+             {{"mu", 25.5f}, {"ex", 1.375f}, {"kG1", 1234.5f}, {"kp", 60.5f}, {"kVB", 15.5f}, {"kG2", 4000.0f}},
+             PentodeGrid()});
+}
+
+TEST_F(NgspiceSim, HepthodeAndG3Pentode) {
+  CheckBoth({"hexode", SpiceWriter::kHepthode, 14, "HepthodeN",
+             NoltValues({{"mu'", 8.5f}, {"ex'", 1.25f}, {"kG1'", 250.0f}, {"kp'", 40.5f}, {"kVB'", 150.5f},
+                         {"mu3", 5.0f}}),
+             Grid({50, 100, 200, 300}, {100, 200}, {0, -2, -5}, {0, -2, -5})});
+  // Vg3 = -30 cuts the anode off at the lower anode voltages; the whole cathode current then goes to g2.
+  CheckBoth({"g3 pentode", SpiceWriter::kPenthodeg3, 25, "Penthodeg3NE",
+             NoltValues({{"mu'", 8.5f}, {"ex'", 1.25f}, {"kG1'", 25.5f}, {"V0", 2.5f}, {"mu3", 5.0f}}),
+             Grid({50, 100, 200, 300}, {100, 200}, {0, -2, -5}, {0, -10, -30})});
+}
+
+}  // namespace
+}  // namespace tubefit
