@@ -17,9 +17,14 @@ sed -i "1s|.*|$gnuplot|" Model.ini
 if [ -n "${DISPLAY:-}" ] && [ "$gnuplot" != /bin/true ]; then
   "$tubefit" Model.ini
 else
+  # No display: let gnuplot render the plots to PNG files instead of a window.
+  [ "$gnuplot" != /bin/true ] && printf 'PlotPng = 1\r\n' >>Model.ini
   "$tubefit" Model.ini </dev/null
 fi
 echo
 echo "Demo run finished in $scratch"
 echo "  subcircuit: $(ls "$scratch"/*.cir | tr '\n' ' ')"
 echo "  plot files: $(ls "$scratch"/*.plt "$scratch"/*.dat "$scratch"/*.fit 2>/dev/null | tr '\n' ' ')"
+images=$(ls "$scratch"/*.png 2>/dev/null | tr '\n' ' ')
+[ -n "$images" ] && echo "  images:     $images"
+exit 0

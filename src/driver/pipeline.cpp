@@ -1,10 +1,60 @@
 #include "driver/pipeline.h"
 
+#include <ctime>
+
 #include "checks/checks.h"
+#include "driver/fit_sequence.h"
 #include "driver/measurements.h"
+#include "estimate/estimate.h"
+#include "estimate/parfiles.h"
+#include "fit/objective.h"
 #include "models/models.h"
+#include "plot/plot.h"
+#include "spice/spice.h"
+#include "text/format.h"
 
 namespace tubefit {
+
+namespace {
+
+bool HasCompanionTriode(int32_t iModel) {
+  return iModel == 12 || iModel == 22 || iModel == 32 || iModel == 13 || iModel == 23 || iModel == 33;
+}
+
+// The subcircuit file of the model code, and for pentodes and beam tetrodes whose last file ties the
+// screen to the anode also a triode file with the exponent shifted by dex.
+void WriteSubcircuits(RunState& state, std::ostream& out) {
+  const Settings& settings = state.settings;
+  ParamSet& ps = state.params;
+  const std::string& first = settings.DataFile[1];
+  switch (settings.iModel) {
+    case 0:
+      SpiceDiode(first, ps.P, ps.slot, 0, settings.Dialect, out);
+      return;
+    case 1:
+      SpiceTriode(first, ps.P, ps.slot, 1, settings.Dialect, out);
+      return;
+    case 14:
+      SpiceHepthode(first, ps.P, ps.slot, 14, settings.Dialect, out);
+      return;
+    case 25:
+      SpicePenthodeg3(first, ps.P, ps.slot, 25, settings.Dialect, out);
+      return;
+    default:
+      break;
+  }
+  SpicePenthode(first, ps.P, ps.slot, settings.iModel, settings.Dialect, out);
+  const int32_t last = settings.NFiles;
+  if (!HasCompanionTriode(settings.iModel) || state.meas.file[last].SweepType != kSweepVsVa) return;
+  float dex = 0.0f;
+  CalcDex(ps.P, ps.slot, dex, out);
+  if (settings.DebugLevel >= 1) WriteList(out, {"dex = ", dex});
+  ps.P[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
+  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, 1, settings.Dialect, out);
+  ps.P[ps.slot.ex] = ps.P[ps.slot.ex] - dex;
+}
+
+}  // namespace
 
 void RunPipeline(RunState& state, Console& console) {
   const Settings& settings = state.settings;
@@ -20,6 +70,22 @@ void RunPipeline(RunState& state, Console& console) {
   CheckSaturation(settings, state.meas, console);
 
   ParamIdent(settings.iModel, state.params);
+  EstStart(state, out);
+
+  const FitObjective objective(state.meas, settings.Pmax, settings.Icmax, settings.iModel, state.params.slot);
+  const Objective F = [&objective](ParamVector& P) { return objective(P); };
+  RunFitSequence(state, F, out);
+  WriteSubcircuits(state, out);
+
+  ParamSet& ps = state.params;
+  const double elapsed = static_cast<double>(std::time(nullptr)) - state.start_time;
+  WriteList(out);
+  WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
+  WriteList(out, {"Final estimates:"});
+  WriteParFiles(ps.NFit, settings.TubeType, ps, out);
+
+  CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
+  WrtPlot(settings, state.meas, ps.P, ps.slot, out);
 }
 
 }  // namespace tubefit

@@ -1,0 +1,19 @@
+// The fit stages of every model code: how many leading parameters each stage varies, with which tolerance
+// and under which heading.
+#pragma once
+
+#include <ostream>
+
+#include "core/param_set.h"
+#include "core/run_state.h"
+
+namespace tubefit {
+
+// Runs the stages of state.settings.iModel through Fit, on state.params.P with the direction set state.xi.
+// Stops ("Tube type " + letter + " not known!", plain stop) for a code without a fit sequence.
+void RunFitSequence(RunState& state, const Objective& F, std::ostream& console);
+
+// Whether the code has a fit sequence (and therefore a subcircuit writer).
+bool HasFitSequence(int32_t iModel);
+
+}  // namespace tubefit
