@@ -111,6 +111,15 @@ int32_t CheckSufficientData(const Settings& s, const MeasurementSet& ms, std::os
     }
   }
   if (all_points == 0) PlainStop({ListDirected({"The measurement files hold no datapoints."})});
+  // Without a point in the window the objective is zero for any parameters and the fit would hand on
+  // whatever the start values were.
+  if (in_fit == 0) {
+    WriteFormatted(console, "(X,'Total number of datapoints in the fit equals:',I5,'.')", {in_fit});
+    StopWithText("Execution halts",
+                 {ListDirected({"No datapoint lies inside the fit window Va*Ia < Pmax, Ia+Is < Icmax set in " +
+                                TrimRight(s.IniFile) + "."}),
+                  ListDirected({"Pmax =", s.Pmax, " W, Icmax =", s.Icmax * 1000.0f, " mA."})});
+  }
 
   WriteFormatted(console, "(X,'Total number of datapoints in the fit equals:',I5,'.')", {in_fit});
   const float percent = 100.0f * static_cast<float>(in_fit) / static_cast<float>(all_points);

@@ -22,6 +22,9 @@ constexpr int kItemsPerRecord = 8;
 constexpr float kDropCurrentLimit = 0.1f;  // mA: only readings at or below this may be dropped
 constexpr float kDropStep = 0.01f;         // A: drop only 10 mA or more below the last stored point
 constexpr float kSweepLimit = 2.0f;        // V^2: mean-square limit of the sweep classification
+// Largest magnitude of a reading (mA or V). Far beyond any tracer, and small enough that powers, sums of
+// squares and model currents formed from the readings stay finite in single precision.
+constexpr float kMaxReading = 1.0e6f;
 
 bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -139,6 +142,11 @@ PointRecord ParsePointRecord(const std::string& record, const std::string& file,
     if (!ToFloat(items[i], real[i])) {
       RecordFault(file, line,
                   "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not a finite number.");
+    }
+    if (std::fabs(real[i]) > kMaxReading) {
+      RecordFault(file, line,
+                  "item " + std::to_string(i + 1) + " (" + std::string(items[i]) +
+                      ") is too large; readings must lie between -1000000 and 1000000.");
     }
   }
   PointRecord p;
@@ -273,6 +281,16 @@ void ReadMeasurements(const Settings& s, MeasurementSet& ms, std::ostream& conso
   }
   ms.NFiles = s.NFiles;
   for (int f = 1; f <= s.NFiles; ++f) ReadOneFile(s, f, ms, console);
+}
+
+void CheckCurveLengths(const Settings& s, const MeasurementSet& ms) {
+  for (int f = 1; f <= ms.NFiles; ++f) {
+    for (int k = 1; k <= ms.file[f].NVg; ++k) {
+      if (ms.file[f].curve[k].NPts < 2) {
+        FileFault(TrimRight(s.DataFile[f]) + ".utd", "curve " + std::to_string(k) + " holds only one point.");
+      }
+    }
+  }
 }
 
 void DetSweep(const Settings& s, MeasurementSet& ms, std::ostream& console) {

@@ -17,9 +17,14 @@ namespace tubefit {
 // and VsVaSeen are left to DetSweep. The Vg3=Cst / Vg1=Cst lines of H and F files go to the console.
 // Stops (with the console lines carried by the stop): a file that cannot be opened or has no header record,
 // a malformed point record (not eight numbers, text or a non-finite value where a number belongs, a point
-// number outside 1..500, a point before the first point 1, more than 500 points in a curve), a file without
-// curves, more than 20 curves in a file, an H/F name without a readable grid voltage.
+// number outside 1..500, a point before the first point 1, more than 500 points in a curve, a reading of
+// magnitude above 1e6), a file without curves, more than 20 curves in a file, an H/F name without a
+// readable grid voltage.
 void ReadMeasurements(const Settings& s, MeasurementSet& ms, std::ostream& console);
+
+// Stops ("File x.utd: curve k holds only one point.") at the first curve of the set with fewer than two
+// points: a sweep that was started and recorded nothing has no characteristic to fit.
+void CheckCurveLengths(const Settings& s, const MeasurementSet& ms);
 
 // Classifies every file of the set as a sweep with the screen tied to the anode (SweepType 1, Vs=Va) or at
 // constant screen voltage (SweepType 2, Vs=Cst), from the mean squares over all points of the file of

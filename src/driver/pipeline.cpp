@@ -61,6 +61,7 @@ void RunPipeline(RunState& state, Console& console) {
   std::ostream& out = console.out;
 
   ReadMeasurements(settings, state.meas, out);
+  CheckCurveLengths(settings, state.meas);
   if (IsScreenGridTube(settings.TubeType)) DetSweep(settings, state.meas, out);
 
   state.NPointsInFit = CheckSufficientData(settings, state.meas, out);

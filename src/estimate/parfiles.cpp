@@ -88,6 +88,19 @@ void WriteParTable(std::ostream& os, int32_t n, const ParamVector& values, const
 }
 
 void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console) {
+  // A value that is not a number would poison every later run that starts from these files (a pentode fit
+  // reads "Triode.par"), so nothing is written and the files of an earlier run stay as they were.
+  const int32_t n = std::min<int32_t>(NFit, MxNP);
+  for (int32_t i = 1; i <= n; ++i) {
+    if (!std::isfinite(ps.P[i])) {
+      std::string files = "Model.par";
+      if (TubeType == 'X') files += " and Triode.par";
+      if (TubeType == 'Y') files += " and Triode_g3.par";
+      StopWithText("Execution halts",
+                   {ListDirected({"Parameter " + TrimRight(ps.name[i]) + " is not a finite number (" +
+                                  (std::isnan(ps.P[i]) ? "NaN" : ps.P[i] > 0.0f ? "Infinity" : "-Infinity") + "); " + files + " are left unchanged."})});
+    }
+  }
   std::ostringstream table;
   WriteParTable(table, NFit, ps.P, ps.name, ParValueForm::kRoundTrip);
   WriteTextFile("Model.par", table.str());

@@ -29,7 +29,8 @@ void WriteParTable(std::ostream& os, int32_t n, const ParamVector& values, const
 
 // Writes the first NFit slots of the parameter set to "Model.par", to the console between two empty lines,
 // and for tube type X to "Triode.par", for Y to "Triode_g3.par". Every file is written to a temporary name
-// and renamed over the old one. Stops (through WriteTextFile) when a file cannot be written.
+// and renamed over the old one. Stops (through WriteTextFile) when a file cannot be written, and before
+// writing anything when one of the values is not finite.
 void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console);
 
 // A parameter file read into memory for lookups by name. Records are cut to 80 characters.

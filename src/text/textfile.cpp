@@ -15,7 +15,9 @@ bool FileExists(const std::string& name) {
   const std::string path = TrimRight(name);
   if (path.empty()) return false;
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  // Only a regular file counts: a directory cannot be read as text, and opening a named pipe or a device
+  // could wait for ever.
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::ifstream in(path);
   return in.is_open();
 }

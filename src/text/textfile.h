@@ -6,8 +6,8 @@
 
 namespace tubefit {
 
-// True if the file named by the name without trailing blanks can be opened for reading and is not a
-// directory. Never creates a file.
+// True if the file named by the name without trailing blanks is a regular file (not a directory, named pipe
+// or device; a symbolic link counts as what it points to) and can be opened for reading. Never creates a file.
 bool FileExists(const std::string& name);
 
 // Reads one record (one line) from the stream into `record`, without its line end ("\n" or "\r\n").
