@@ -1,7 +1,11 @@
 BUILD ?= build
 JOBS ?= 2
+# Build of the whole test suite with the address and undefined-behaviour sanitizers.
+SAN_BUILD ?= build-san
+SAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test demo bench clean
+.PHONY: all build test test-sanitize demo bench clean
 
 all: build
 
@@ -14,6 +18,13 @@ build: $(BUILD)/CMakeCache.txt
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+$(SAN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTUBEFIT_SANITIZE=ON
+
+test-sanitize: $(SAN_BUILD)/CMakeCache.txt
+	cmake --build $(SAN_BUILD) -j $(JOBS) --target tubefit tubefit_tests
+	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
 demo: build
 	sh tools/demo.sh $(BUILD)/tubefit
 
@@ -21,4 +32,4 @@ bench: build
 	$(BUILD)/tubefit_bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)

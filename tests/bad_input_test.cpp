@@ -280,6 +280,39 @@ TEST_F(BadInputTest, PentodeRunWithATriodeParThatIsADirectory) {
   ExpectFailure(Run(), {" As this file seems not to exist, execution halts.", kPlainStop});
 }
 
+// A pentode measurement file at constant screen voltage 250 V and screen current 0.5 mA, three curves
+// (grid 0 to -2 V): Ia = (Va/100 + Vg + 3)^1.5 * (1 - exp(-Va/40)) mA.
+void WritePentodeFile(const std::string& name) {
+  std::string text = std::string(kHeader) + "\n";
+  for (int vg = 0; vg >= -2; --vg) {
+    for (int n = 1; n <= 10; ++n) {
+      const double va = 30.0 * (n - 1);
+      const double ia = std::pow(va / 100.0 + vg + 3.0, 1.5) * (1.0 - std::exp(-va / 40.0));
+      char line[128];
+      std::snprintf(line, sizeof line, "%d 1 %.2f 0.50 %d %.0f 250 6.3", n, ia, vg, va);
+      text += std::string(line) + "\n";
+    }
+  }
+  std::ofstream(name, std::ios::binary) << text;
+}
+
+TEST_F(BadInputTest, PentodeRunWithABadValueInTriodePar) {
+  WritePentodeFile("p.utd");
+  WriteFile("Triode.par", " kVB = 300\n mu = abc\n");
+  WriteConfig("p", 'P', "Koren");
+  ExpectFailure(Run(), {" Error reading File Triode.par line 2: the value of mu is \"abc\", not a number.",
+                        " Execution halts.", kPlainStop});
+}
+
+TEST_F(BadInputTest, PentodeRunWithATriodeParLackingValues) {
+  WritePentodeFile("p.utd");
+  WriteFile("Triode.par", " kVB = 300\n");
+  WriteConfig("p", 'P', "Koren");
+  ExpectFailure(Run(), {" Cannot find parameter ex in File Triode.par.", " Cannot find parameter mu in File Triode.par.",
+                        " Cannot find parameter kG1 in File Triode.par.",
+                        " Cannot find parameter kp in File Triode.par.", "Execution halts"});
+}
+
 TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
   char pattern[] = "/tmp/tubefit_guard_XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
