@@ -24,7 +24,9 @@ std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, floa
 FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots)
     : points_(SelectFitWindow(ms, Pmax, Icmax)), iModel_(iModel), slots_(slots), screen_(iModel != 0 && iModel != 1) {}
 
-float FitObjective::operator()(ParamVector& P) const {
+float FitObjective::operator()(ParamVector& P) const { return Pointwise(P); }
+
+float FitObjective::Pointwise(ParamVector& P) const {
   float S = 0.0f;
   for (const FitPoint& pt : points_) {
     float Ia = 0.0f;

@@ -30,6 +30,8 @@ class FitObjective {
   FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots);
 
   float operator()(ParamVector& P) const;
+  // The same sum evaluated point by point through Model: the reference for the block evaluation.
+  float Pointwise(ParamVector& P) const;
 
   int32_t iModel() const { return iModel_; }
   const Slots& slots() const { return slots_; }
