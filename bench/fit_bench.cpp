@@ -98,44 +98,46 @@ void PerPoint(benchmark::State& state, size_t points) {
       static_cast<double>(points), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// One objective evaluation at a vector 10% off the generating one (so the errors are not all 0).
-void RunObjective(benchmark::State& state, int32_t iModel, ParamSet truth, float Vs, float vg_span,
-                  bool pointwise) {
+// One objective evaluation at a vector 10% off the generating one (so the errors are not all 0). Arguments:
+// curves, points per curve, and the widest vector level to use (0 point by point, 1 AVX2, 2 AVX-512; the
+// label names the level actually used).
+void RunObjective(benchmark::State& state, int32_t iModel, ParamSet truth, float Vs, float vg_span) {
   auto ms = Synthetic(iModel, truth, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                       vg_span, Vs);
   FitObjective F(*ms, 1e30f, 1e30f, iModel, truth.slot);
+  SimdLevel level = F.LimitSimd(static_cast<SimdLevel>(state.range(2)));
+  if (static_cast<int64_t>(level) != state.range(2)) {
+    state.SkipWithError("vector level not supported here");
+    return;
+  }
+  state.SetLabel(SimdLevelName(level));
   ParamVector P = truth.P;
   for (int i = 1; i <= truth.NFit; ++i) P[i] *= 1.1f;
   for (auto _ : state) {
-    float S = pointwise ? F.Pointwise(P) : F(P);
+    float S = F(P);
     benchmark::DoNotOptimize(S);
   }
   PerPoint(state, F.points().size());
 }
 
-void BM_ObjectiveTriode(benchmark::State& state) { RunObjective(state, 1, Triode(), 0.0f, 4.0f, false); }
-void BM_ObjectiveTriodePointwise(benchmark::State& state) {
-  RunObjective(state, 1, Triode(), 0.0f, 4.0f, true);
-}
-void BM_ObjectiveNoltPentode(benchmark::State& state) {
-  RunObjective(state, 12, NoltPentode(), 250.0f, 8.0f, false);
-}
-void BM_ObjectiveNoltPentodePointwise(benchmark::State& state) {
-  RunObjective(state, 12, NoltPentode(), 250.0f, 8.0f, true);
-}
+void BM_ObjectiveTriode(benchmark::State& state) { RunObjective(state, 1, Triode(), 0.0f, 4.0f); }
+void BM_ObjectiveNoltPentode(benchmark::State& state) { RunObjective(state, 12, NoltPentode(), 250.0f, 8.0f); }
 void BM_ObjectiveNoltEBeamTetrode(benchmark::State& state) {
-  RunObjective(state, 23, NoltEBeamTetrode(), 250.0f, 8.0f, false);
-}
-void BM_ObjectiveNoltEBeamTetrodePointwise(benchmark::State& state) {
-  RunObjective(state, 23, NoltEBeamTetrode(), 250.0f, 8.0f, true);
+  RunObjective(state, 23, NoltEBeamTetrode(), 250.0f, 8.0f);
 }
 
 // A whole triode fit (one Fit call with NFit 5 and tolerance 1e-6, as the triode fit sequence runs it)
-// from start values 20% off the generating ones.
+// from start values 20% off the generating ones. Arguments as for the objective.
 void BM_FitTriode(benchmark::State& state) {
   ParamSet truth = Triode();
   auto ms = Synthetic(1, truth, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4.0f, 0.0f);
   FitObjective obj(*ms, 1e30f, 1e30f, 1, truth.slot);
+  SimdLevel level = obj.LimitSimd(static_cast<SimdLevel>(state.range(2)));
+  if (static_cast<int64_t>(level) != state.range(2)) {
+    state.SkipWithError("vector level not supported here");
+    return;
+  }
+  state.SetLabel(SimdLevelName(level));
   Objective F = [&obj](ParamVector& P) { return obj(P); };
   NullBuffer null_buffer;
   std::ostream console(&null_buffer);
@@ -159,13 +161,10 @@ void BM_FitTriode(benchmark::State& state) {
   state.counters["points"] = static_cast<double>(obj.points().size());
 }
 
-BENCHMARK(BM_ObjectiveTriode)->Args({9, 31})->Args({20, 200});
-BENCHMARK(BM_ObjectiveTriodePointwise)->Args({9, 31})->Args({20, 200});
-BENCHMARK(BM_ObjectiveNoltPentode)->Args({9, 31})->Args({20, 200});
-BENCHMARK(BM_ObjectiveNoltPentodePointwise)->Args({9, 31})->Args({20, 200});
-BENCHMARK(BM_ObjectiveNoltEBeamTetrode)->Args({9, 31})->Args({20, 200});
-BENCHMARK(BM_ObjectiveNoltEBeamTetrodePointwise)->Args({9, 31})->Args({20, 200});
-BENCHMARK(BM_FitTriode)->Args({9, 31})->Args({20, 200})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ObjectiveTriode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK(BM_ObjectiveNoltPentode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK(BM_ObjectiveNoltEBeamTetrode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK(BM_FitTriode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tubefit
