@@ -49,7 +49,10 @@ handover() {
   rm -rf "$scratch"
 }
 
-rm -rf "$out"/{diode,pentode_x,pentode,beam_tetrode,varmu,hexode_y,pentode_g3}
+# Generated files only: each folder's README.md stays.
+for folder in diode pentode_x pentode beam_tetrode varmu hexode_y pentode_g3; do
+  rm -f "$out/$folder"/*.utd "$out/$folder"/*.ini "$out/$folder"/*.par
+done
 mkdir -p "$out"/{diode,pentode_x,pentode,beam_tetrode,varmu,hexode_y,pentode_g3}
 
 # Diode (EB91-like signal diode section), Koren diode law Ia = (Va + eps)^ex / k.
