@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "analysis/analysis.h"
 #include "checks/checks.h"
 #include "driver/fit_sequence.h"
 #include "driver/measurements.h"
@@ -83,6 +84,10 @@ void RunPipeline(RunState& state, Console& console) {
   WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
   WriteList(out, {"Final estimates:"});
   WriteParFiles(ps.NFit, settings.TubeType, ps, out);
+  FitAnalysis(F, ps.P, state.hessian, ps.NFit, state.NPointsInFit, state.SV, ps.name, settings.DebugLevel,
+              console);
+  WriteList(out, {"Standard variances (in %) for each parameter:"});
+  WriteParTable(out, ps.NFit, state.SV, ps.name);
 
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
