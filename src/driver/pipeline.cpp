@@ -8,6 +8,7 @@
 #include "estimate/estimate.h"
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
+#include "fit/report.h"
 #include "models/models.h"
 #include "plot/plot.h"
 #include "spice/spice.h"
@@ -84,6 +85,7 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out, {"Final estimates:"});
   WriteParFiles(ps.NFit, settings.TubeType, ps, out);
 
+  if (settings.FitReport) WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
 }
