@@ -9,6 +9,7 @@
 #include "estimate/estimate.h"
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
+#include "fit/report.h"
 #include "models/models.h"
 #include "plot/plot.h"
 #include "spice/spice.h"
@@ -89,6 +90,7 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out, {"Standard variances (in %) for each parameter:"});
   WriteParTable(out, ps.NFit, state.SV, ps.name);
 
+  if (settings.FitReport) WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
 }
