@@ -17,8 +17,7 @@ std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, floa
       const MeasCurve& curve = file.curve[c];
       for (int p = 1; p <= curve.NPts; ++p) {
         const MeasPoint& m = curve.pt[p];
-        if (m.Va * m.Ia >= Pmax) continue;
-        if (m.Ia + m.Is >= Icmax) continue;
+        if (!InFitWindow(m, Pmax, Icmax)) continue;
         points.push_back(FitPoint{m.Va, m.Vs, curve.Vg1, curve.Vg3, m.Ia, m.Is});
       }
     }
