@@ -105,7 +105,7 @@ void RunObjective(benchmark::State& state, int32_t iModel, ParamSet truth, float
   auto ms = Synthetic(iModel, truth, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                       vg_span, Vs);
   FitObjective F(*ms, 1e30f, 1e30f, iModel, truth.slot);
-  SimdLevel level = F.LimitSimd(static_cast<SimdLevel>(state.range(2)));
+  SimdLevel level = F.UseSimd(static_cast<SimdLevel>(state.range(2)));
   if (static_cast<int64_t>(level) != state.range(2)) {
     state.SkipWithError("vector level not supported here");
     return;
@@ -132,7 +132,7 @@ void BM_FitTriode(benchmark::State& state) {
   ParamSet truth = Triode();
   auto ms = Synthetic(1, truth, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4.0f, 0.0f);
   FitObjective obj(*ms, 1e30f, 1e30f, 1, truth.slot);
-  SimdLevel level = obj.LimitSimd(static_cast<SimdLevel>(state.range(2)));
+  SimdLevel level = obj.UseSimd(static_cast<SimdLevel>(state.range(2)));
   if (static_cast<int64_t>(level) != state.range(2)) {
     state.SkipWithError("vector level not supported here");
     return;

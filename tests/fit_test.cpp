@@ -446,14 +446,14 @@ TEST(Fit, RecoversADiode) {
   EXPECT_LT(obj(ps.P), 1e-8f * sum_sq);
 }
 
-// Started at the exact parameters of noise-free data, the point-by-point objective is exactly 0 (the data
+// Started at the exact parameters of noise-free data, the point-by-point objective (the default) is exactly 0 (the data
 // were made by the same Model): the first powell run converges in one iteration and Fit reports a single
 // pass.
 TEST(Fit, StartAtTheMinimumIsOnePass) {
   ParamSet truth = TriodeParams();
   auto ms = Synthetic(1, truth, NineGrids(), 31, 10.0f, 0.0f);
   FitObjective obj(*ms, kHuge, kHuge, 1, truth.slot);
-  obj.LimitSimd(SimdLevel::kNone);
+  obj.UseSimd(SimdLevel::kNone);
   Objective F = [&obj](ParamVector& P) { return obj(P); };
   ParamSet ps = truth;
   Matrix xi(MxNP, MxNP);
@@ -482,6 +482,7 @@ TEST(Fit, StartAtTheMinimumIsOnePassWithBlocks) {
   ParamSet truth = TriodeParams();
   auto ms = Synthetic(1, truth, NineGrids(), 31, 10.0f, 0.0f);
   FitObjective obj(*ms, kHuge, kHuge, 1, truth.slot);
+  obj.UseSimd(SimdLevel::kAvx512);
   Objective F = [&obj](ParamVector& P) { return obj(P); };
   ParamSet ps = truth;
   Matrix xi(MxNP, MxNP);

@@ -121,7 +121,7 @@ TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
   ParamSet ps = Typical(iModel);
   for (SimdLevel level : Levels()) {
     FitObjective F(*ms, kHuge, kHuge, iModel, ps.slot);
-    ASSERT_EQ(F.LimitSimd(level), level);
+    ASSERT_EQ(F.UseSimd(level), level);
     std::mt19937 rng(99u);
     double worst = 0.0;
     for (int k = 0; k < 60; ++k) {
@@ -166,7 +166,7 @@ TEST_P(BlockObjective, PerPointCurrentsAgreeToAFewUlps) {
         oc.pt[1].Is = 0.0f;
         for (SimdLevel level : Levels()) {
           FitObjective F(*one, kHuge, kHuge, iModel, ps.slot);
-          F.LimitSimd(level);
+          F.UseSimd(level);
           ParamVector Pv = ps.P, Ps = ps.P;
           const float v = F(Pv);
           const float r = F.Pointwise(Ps);
@@ -196,12 +196,14 @@ TEST(BlockObjective, OtherCodesAndScalarLimitArePointByPoint) {
     ParamSet ps;
     ParamIdent(code, ps);
     FitObjective F(*ms, kHuge, kHuge, code, ps.slot);
+    F.UseSimd(SimdLevel::kAvx512);
     EXPECT_EQ(F.simd(), SimdLevel::kNone) << code;
   }
   ParamSet ps = Typical(1);
   FitObjective F(*ms, kHuge, kHuge, 1, ps.slot);
-  EXPECT_EQ(F.simd(), SupportedSimdLevel());
-  EXPECT_EQ(F.LimitSimd(SimdLevel::kNone), SimdLevel::kNone);
+  EXPECT_EQ(F.simd(), SimdLevel::kNone);  // point by point unless asked
+  EXPECT_EQ(F.UseSimd(SimdLevel::kAvx512), SupportedSimdLevel());
+  EXPECT_EQ(F.UseSimd(SimdLevel::kNone), SimdLevel::kNone);
   ParamVector a = ps.P, b = ps.P;
   EXPECT_EQ(F(a), F.Pointwise(b));
 }
@@ -214,6 +216,7 @@ TEST(BlockObjective, SharedSlotsFallBackToPointByPoint) {
   Slots s = ps.slot;
   s.kVB = s.mu;
   FitObjective F(*ms, kHuge, kHuge, 1, s);
+  F.UseSimd(SimdLevel::kAvx512);
   EXPECT_EQ(F.simd(), SimdLevel::kNone);
 }
 
@@ -229,7 +232,7 @@ void FitBoth(int32_t iModel, int32_t NFit, float ftol, float start_factor, float
   float sum_sq = 0.0f;
   for (bool vector : {false, true}) {
     FitObjective obj(*ms, kHuge, kHuge, iModel, truth.slot);
-    if (!vector) obj.LimitSimd(SimdLevel::kNone);
+    obj.UseSimd(vector ? SimdLevel::kAvx512 : SimdLevel::kNone);
     Objective F = [&obj](ParamVector& P) { return obj(P); };
     ParamVector P = truth.P;
     for (int i = 1; i <= NFit; ++i) P[i] *= (i % 2 ? start_factor : 2.0f - start_factor);

@@ -100,7 +100,6 @@ blocks::Koren KorenValues(ParamVector& P, const Slots& s) {
 FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots)
     : points_(SelectFitWindow(ms, Pmax, Icmax)), iModel_(iModel), slots_(slots), screen_(iModel != 0 && iModel != 1) {
   blocks_ = HasBlocks(iModel_, slots_);
-  level_ = SupportedSimdLevel();
   if (!blocks_) return;
   const size_t n = points_.size();
   stride_ = (n + blocks::kPad - 1) / blocks::kPad * blocks::kPad;
@@ -115,7 +114,7 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
   }
 }
 
-SimdLevel FitObjective::LimitSimd(SimdLevel level) {
+SimdLevel FitObjective::UseSimd(SimdLevel level) {
   SimdLevel best = SupportedSimdLevel();
   level_ = static_cast<int32_t>(level) < static_cast<int32_t>(best) ? level : best;
   return simd();

@@ -39,7 +39,7 @@ const char* SimdLevelName(SimdLevel level);
 // point. The window is resolved once at construction; an evaluation allocates nothing.
 //
 // For the diode, the triode and the Nolt-family pentodes and beam tetrodes (codes 0, 1, 12, 22, 32, 13, 23,
-// 33) the model is evaluated for blocks of points with vector instructions where the processor has them.
+// 33) the model can be evaluated for blocks of points with vector instructions (UseSimd).
 // Their write-backs into P do not depend on the point, so they are made once before the points are
 // evaluated, exactly as the first point would make them (and not at all for an empty window). The errors
 // are still added one by one in file, curve, point order; the block currents differ from Model's only by
@@ -52,10 +52,11 @@ class FitObjective {
   // The same sum evaluated point by point through Model: the reference for the block evaluation.
   float Pointwise(ParamVector& P) const;
 
-  // Limits the block evaluation to `level` (never above SupportedSimdLevel()); kNone makes every
-  // evaluation point by point. Returns the level now in use.
-  SimdLevel LimitSimd(SimdLevel level);
-  // The level the evaluation uses: kNone when the model code has no block evaluation.
+  // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone, the default,
+  // evaluates point by point. Returns the level now in use. The default stays point by point because the
+  // few-ulp differences of the vector functions move the point where a fit in a flat valley stops, and
+  // the program's recorded runs are those of the point-by-point sum.
+  SimdLevel UseSimd(SimdLevel level);
   SimdLevel simd() const { return blocks_ ? level_ : SimdLevel::kNone; }
 
   int32_t iModel() const { return iModel_; }
