@@ -143,6 +143,28 @@ TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
   }
 }
 
+// The vector routines are the deterministic ones, so every vector width gives the same sum bit for bit:
+// a fit runs the same way on every processor that has a vector evaluation.
+TEST_P(BlockObjective, EveryVectorWidthGivesTheSameSum) {
+  const int32_t iModel = GetParam();
+  if (Levels().size() < 2) GTEST_SKIP() << "fewer than two vector widths on this processor";
+  auto ms = RandomSet(iModel, 4321u + static_cast<unsigned>(iModel), 7, 23);
+  ParamSet ps = Typical(iModel);
+  FitObjective narrow(*ms, kHuge, kHuge, iModel, ps.slot);
+  FitObjective wide(*ms, kHuge, kHuge, iModel, ps.slot);
+  ASSERT_EQ(narrow.UseSimd(SimdLevel::kAvx2), SimdLevel::kAvx2);
+  ASSERT_EQ(wide.UseSimd(SimdLevel::kAvx512), SimdLevel::kAvx512);
+  std::mt19937 rng(7u);
+  for (int k = 0; k < 60; ++k) {
+    ParamVector Pn = Trial(iModel, rng, k);
+    ParamVector Pw = Pn;
+    const float a = narrow(Pn);
+    const float b = wide(Pw);
+    EXPECT_EQ(a, b) << "trial " << k;
+    EXPECT_EQ(Pn, Pw) << "trial " << k;
+  }
+}
+
 // One point per objective with measured currents 0: the objective is Ia'^2 (+ Is'^2), so each point's
 // model currents are compared on their own, including points in cut-off (both exactly 0).
 TEST_P(BlockObjective, PerPointCurrentsAgreeToAFewUlps) {
@@ -201,7 +223,7 @@ TEST(BlockObjective, OtherCodesAndScalarLimitArePointByPoint) {
   }
   ParamSet ps = Typical(1);
   FitObjective F(*ms, kHuge, kHuge, 1, ps.slot);
-  EXPECT_EQ(F.simd(), SimdLevel::kNone);  // point by point unless asked
+  EXPECT_EQ(F.simd(), SupportedSimdLevel());  // the widest level unless told otherwise
   EXPECT_EQ(F.UseSimd(SimdLevel::kAvx512), SupportedSimdLevel());
   EXPECT_EQ(F.UseSimd(SimdLevel::kNone), SimdLevel::kNone);
   ParamVector a = ps.P, b = ps.P;

@@ -101,6 +101,7 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
     : points_(SelectFitWindow(ms, Pmax, Icmax)), iModel_(iModel), slots_(slots), screen_(iModel != 0 && iModel != 1) {
   blocks_ = HasBlocks(iModel_, slots_);
   if (!blocks_) return;
+  level_ = SupportedSimdLevel();
   const size_t n = points_.size();
   stride_ = (n + blocks::kPad - 1) / blocks::kPad * blocks::kPad;
   columns_.assign(5 * stride_, 0.0f);

@@ -52,10 +52,11 @@ class FitObjective {
   // The same sum evaluated point by point through Model: the reference for the block evaluation.
   float Pointwise(ParamVector& P) const;
 
-  // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone, the default,
-  // evaluates point by point. Returns the level now in use. The default stays point by point because the
-  // few-ulp differences of the vector functions move the point where a fit in a flat valley stops, and
-  // the program's recorded runs are those of the point-by-point sum.
+  // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone evaluates point
+  // by point. Returns the level now in use. The default is the widest supported level. The vector
+  // routines are deterministic, so every vector width gives the same sums bit for bit; a processor without
+  // any of them evaluates point by point, whose few-ulp differences can move the point where a fit in a
+  // flat valley stops.
   SimdLevel UseSimd(SimdLevel level);
   SimdLevel simd() const { return blocks_ ? level_ : SimdLevel::kNone; }
 

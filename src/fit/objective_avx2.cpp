@@ -28,10 +28,10 @@ struct V8 {
   static bool None(T mask) { return _mm256_movemask_ps(mask) == 0; }
   // a where the mask is set, else b.
   static T Select(T mask, T a, T b) { return _mm256_blendv_ps(b, a, mask); }
-  static T Exp(T a) { return Sleef_expf8_u10avx2(a); }
-  static T Log(T a) { return Sleef_logf8_u10avx2(a); }
-  static T Pow(T a, T b) { return Sleef_powf8_u10avx2(a, b); }
-  static T Tanh(T a) { return Sleef_tanhf8_u10avx2(a); }
+  static T Exp(T a) { return Sleef_finz_expf8_u10avx2(a); }
+  static T Log(T a) { return Sleef_finz_logf8_u10avx2(a); }
+  static T Pow(T a, T b) { return Sleef_finz_powf8_u10avx2(a, b); }
+  static T Tanh(T a) { return Sleef_finz_tanhf8_u10avx2(a); }
 };
 
 #include "fit/objective_kernels.inc"

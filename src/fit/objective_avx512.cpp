@@ -37,10 +37,10 @@ struct V16 {
   static bool None(M mask) { return mask == 0; }
   // a where the mask is set, else b.
   static T Select(M mask, T a, T b) { return _mm512_mask_blend_ps(mask, b, a); }
-  static T Exp(T a) { return Sleef_expf16_u10avx512f(a); }
-  static T Log(T a) { return Sleef_logf16_u10avx512f(a); }
-  static T Pow(T a, T b) { return Sleef_powf16_u10avx512f(a, b); }
-  static T Tanh(T a) { return Sleef_tanhf16_u10avx512f(a); }
+  static T Exp(T a) { return Sleef_finz_expf16_u10avx512f(a); }
+  static T Log(T a) { return Sleef_finz_logf16_u10avx512f(a); }
+  static T Pow(T a, T b) { return Sleef_finz_powf16_u10avx512f(a, b); }
+  static T Tanh(T a) { return Sleef_finz_tanhf16_u10avx512f(a); }
 };
 
 #include "fit/objective_kernels.inc"
