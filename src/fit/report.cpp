@@ -48,7 +48,6 @@ FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, in
   errors.screen = iModel != 0 && iModel != 1;
   // One copy for the whole walk: the model's write-backs carry from point to point as in the objective.
   ParamVector Q = P;
-  float S = 0.0f;
   for (int f = 1; f <= ms.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     for (int c = 1; c <= file.NVg; ++c) {
@@ -66,15 +65,17 @@ FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, in
         Model(iModel, m.Va, m.Vs, curve.Vg1, curve.Vg3, Q, slots, Ia, Is);
         const float d_ia = m.Ia - Ia;
         const float d_is = errors.screen ? m.Is - Is : 0.0f;
-        S = S + d_ia * d_ia;
-        if (errors.screen) S = S + d_is * d_is;
         AddPoint(e, d_ia, d_is);
       }
       AddCurve(errors.total, e);
       errors.curves.push_back(e);
     }
   }
-  errors.R2 = S;
+  // The sum itself is the objective's, evaluated the way the fit evaluates it (the vector routines can
+  // differ from the point-by-point model in the last digits).
+  const FitObjective objective(ms, Pmax, Icmax, iModel, slots);
+  ParamVector R = P;
+  errors.R2 = objective(R);
   return errors;
 }
 

@@ -1,7 +1,8 @@
 // The fit-error report: how far the fitted currents are from the measured ones, curve by curve, in mA.
 //
 // It walks exactly the points and currents of the objective (same window, same order, same 32-bit
-// differences), so the sum of its squared errors is the R2 the fit reports.
+// differences), so the sum of its squared errors is the R2 the fit reports, and it prints that sum as
+// the objective itself computes it.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,7 @@ struct CurveErrors {
 struct FitErrors {
   std::vector<CurveErrors> curves;  // every curve of every file, in file, curve order
   CurveErrors total;
-  float R2 = 0.0f;       // the objective's own 32-bit sum over the same points
+  float R2 = 0.0f;       // the objective at P: the sum over the same points
   bool screen = false;   // the screen current is part of the fit
 };
 
