@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "fit/objective.h"
 #include "ini_fixture.h"
 #include "models/models.h"
@@ -191,6 +193,63 @@ TEST_F(FitReportFile, ConsoleAndFileHoldTheSameTable) {
   for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(printed[i], written[i]);
   EXPECT_EQ(written[2], " d1       0.00       1    1.0000    1.0000");
   EXPECT_EQ(printed[5], " Fit report written to file Fit.txt");
+}
+
+}  // namespace
+}  // namespace tubefit
+
+namespace tubefit {
+namespace {
+
+// A whole triode run with the report on: the table stands after the standard variances, and its sum is the
+// R2 that the fit printed last.
+class FitReportRun : public IniDirTest {};
+
+TEST_F(FitReportRun, ReportFollowsTheStandardVariancesWithTheFitsR2) {
+  std::filesystem::copy_file(std::string(TUBEFIT_SOURCE_DIR) + "/examples/triode/ecc83.utd", "ecc83.utd");
+  WriteFile("Model.ini", Lines({"/bin/true", "1", "ecc83", "T", "Koren", "1.0", "0.0", "FitReport = 1"}));
+  const char* argv[] = {"tubefit", nullptr};
+  std::ostringstream out;
+  std::istringstream in;
+  in.setstate(std::ios::eofbit);
+  Console console{out, in};
+  ASSERT_EQ(RunProgram(1, argv, console), 0) << out.str();
+  const std::vector<std::string> lines = SplitLines(out.str());
+
+  size_t sv = 0, head = 0, r2 = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == " Standard variances (in %) for each parameter:") sv = i;
+    if (lines[i].rfind(" Fit errors in mA", 0) == 0) head = i;
+    if (lines[i].rfind(" After refinement R2 = ", 0) == 0) r2 = i;
+  }
+  ASSERT_GT(sv, 0u);
+  ASSERT_EQ(head, sv + 6) << "five parameters, then the report";
+  ASSERT_LT(head + 13, lines.size());
+  EXPECT_EQ(lines[head + 2].substr(0, 24), " ecc83     0.00      27 ");
+  EXPECT_EQ(lines[head + 11].substr(0, 23), " all                274");
+  const std::string fit_r2 = lines[r2].substr(std::string(" After refinement R2 = ").size());
+  EXPECT_EQ(lines[head + 12], " Sum of squared errors = " + fit_r2 + " A^2 (the R2 of the fit)");
+  EXPECT_EQ(lines[head + 13], " Fit report written to file Fit.txt");
+
+  std::ifstream file("Fit.txt");
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::vector<std::string> written = SplitLines(text.str());
+  ASSERT_EQ(written.size(), 13u);
+  for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(written[i], lines[head + i]);
+}
+
+TEST_F(FitReportRun, NoReportWithoutTheKeyword) {
+  std::filesystem::copy_file(std::string(TUBEFIT_SOURCE_DIR) + "/examples/triode/ecc83.utd", "ecc83.utd");
+  WriteFile("Model.ini", Lines({"/bin/true", "1", "ecc83", "T", "Koren", "1.0", "0.0"}));
+  const char* argv[] = {"tubefit", nullptr};
+  std::ostringstream out;
+  std::istringstream in;
+  in.setstate(std::ios::eofbit);
+  Console console{out, in};
+  ASSERT_EQ(RunProgram(1, argv, console), 0);
+  EXPECT_EQ(out.str().find("Fit errors"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("Fit.txt"));
 }
 
 }  // namespace
