@@ -57,7 +57,7 @@ void WriteUsage(std::ostream& out) {
       "  SpiceDialect = name  ngspice or ltspice: simulator the subcircuit files are written for",
       "                       (default ltspice)",
       "  PlotPng = 1          also write the plots as PNG images",
-      "  FitReport = 1        also write a report file of the fit",
+      "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }

@@ -2,12 +2,14 @@
 
 #include <ctime>
 
+#include "analysis/analysis.h"
 #include "checks/checks.h"
 #include "driver/fit_sequence.h"
 #include "driver/measurements.h"
 #include "estimate/estimate.h"
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
+#include "fit/report.h"
 #include "models/models.h"
 #include "plot/plot.h"
 #include "spice/spice.h"
@@ -84,7 +86,12 @@ void RunPipeline(RunState& state, Console& console) {
   WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
   WriteList(out, {"Final estimates:"});
   WriteParFiles(ps.NFit, settings.TubeType, ps, out);
+  FitAnalysis(F, ps.P, state.hessian, ps.NFit, state.NPointsInFit, state.SV, ps.name, settings.DebugLevel,
+              console);
+  WriteList(out, {"Standard variances (in %) for each parameter:"});
+  WriteParTable(out, ps.NFit, state.SV, ps.name);
 
+  if (settings.FitReport) WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
 }

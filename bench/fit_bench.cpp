@@ -1,0 +1,170 @@
+// Cost of the fit: one FitObjective evaluation (time per point in the window) for the triode, the Nolt
+// pentode and the NoltE beam tetrode, and a whole triode fit from fixed start values on a 9-curve x 31-point
+// and a 20-curve x 200-point synthetic set.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <vector>
+
+#include "core/matrix.h"
+#include "core/measurement_set.h"
+#include "fit/fit.h"
+#include "fit/objective.h"
+#include "models/models.h"
+
+namespace tubefit {
+namespace {
+
+// A stream that drops everything (the console lines of Fit).
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+};
+
+// Noise-free measurements of the model: `curves` grid voltages evenly from 0 down to -vg_span, `points`
+// anode voltages from 0 to 300 V, screen at Vs.
+std::unique_ptr<MeasurementSet> Synthetic(int32_t iModel, ParamSet ps, int curves, int points, float vg_span,
+                                          float Vs) {
+  auto ms = std::make_unique<MeasurementSet>();
+  ms->NFiles = 1;
+  MeasFile& file = ms->file[1];
+  file.NVg = curves;
+  for (int c = 1; c <= curves; ++c) {
+    MeasCurve& curve = file.curve[c];
+    curve.Vg1 = -vg_span * static_cast<float>(c - 1) / static_cast<float>(curves - 1);
+    curve.NPts = points;
+    for (int p = 1; p <= points; ++p) {
+      MeasPoint& m = curve.pt[p];
+      m.Va = 300.0f * static_cast<float>(p - 1) / static_cast<float>(points - 1);
+      m.Vs = Vs;
+      float Ia = 0.0f, Is = 0.0f;
+      Model(iModel, m.Va, m.Vs, curve.Vg1, 0.0f, ps.P, ps.slot, Ia, Is);
+      m.Ia = Ia;
+      m.Is = Is;
+    }
+  }
+  return ms;
+}
+
+ParamSet Triode() {
+  ParamSet ps;
+  ParamIdent(1, ps);
+  ps.P[ps.slot.mu] = 100.0f;
+  ps.P[ps.slot.ex] = 1.4f;
+  ps.P[ps.slot.kG1] = 1060.0f;
+  ps.P[ps.slot.kp] = 600.0f;
+  ps.P[ps.slot.kVB] = 300.0f;
+  return ps;
+}
+
+void SetPentode(ParamSet& ps) {
+  ps.P[ps.slot.alpha_s] = 2.0f;
+  ps.P[ps.slot.beta] = 0.05f;
+  ps.P[ps.slot.A] = 0.0005f;
+  ps.P[ps.slot.kG2] = 3000.0f;
+  ps.P[ps.slot.kG1] = 600.0f;
+  ps.P[ps.slot.mu] = 20.0f;
+  ps.P[ps.slot.ex] = 1.35f;
+  ps.P[ps.slot.kp] = 40.0f;
+  ps.P[ps.slot.kVB] = 20.0f;
+}
+
+ParamSet NoltPentode() {
+  ParamSet ps;
+  ParamIdent(12, ps);
+  SetPentode(ps);
+  return ps;
+}
+
+ParamSet NoltEBeamTetrode() {
+  ParamSet ps;
+  ParamIdent(23, ps);
+  SetPentode(ps);
+  ps.P[ps.slot.Sc] = 0.002f;
+  ps.P[ps.slot.nu] = 2.0f;
+  ps.P[ps.slot.lambda] = 1.5f;
+  ps.P[ps.slot.w] = 5.0f;
+  ps.P[ps.slot.alpha_p] = 0.05f;
+  return ps;
+}
+
+// Time per point, shown with an SI prefix ("14n" is 14 ns); items_processed counts points.
+void PerPoint(benchmark::State& state, size_t points) {
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(points));
+  state.counters["per_point"] = benchmark::Counter(
+      static_cast<double>(points), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// One objective evaluation at a vector 10% off the generating one (so the errors are not all 0). Arguments:
+// curves, points per curve, and the widest vector level to use (0 point by point, 1 AVX2, 2 AVX-512; the
+// label names the level actually used).
+void RunObjective(benchmark::State& state, int32_t iModel, ParamSet truth, float Vs, float vg_span) {
+  auto ms = Synthetic(iModel, truth, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                      vg_span, Vs);
+  FitObjective F(*ms, 1e30f, 1e30f, iModel, truth.slot);
+  SimdLevel level = F.UseSimd(static_cast<SimdLevel>(state.range(2)));
+  if (static_cast<int64_t>(level) != state.range(2)) {
+    state.SkipWithError("vector level not supported here");
+    return;
+  }
+  state.SetLabel(SimdLevelName(level));
+  ParamVector P = truth.P;
+  for (int i = 1; i <= truth.NFit; ++i) P[i] *= 1.1f;
+  for (auto _ : state) {
+    float S = F(P);
+    benchmark::DoNotOptimize(S);
+  }
+  PerPoint(state, F.points().size());
+}
+
+void BM_ObjectiveTriode(benchmark::State& state) { RunObjective(state, 1, Triode(), 0.0f, 4.0f); }
+void BM_ObjectiveNoltPentode(benchmark::State& state) { RunObjective(state, 12, NoltPentode(), 250.0f, 8.0f); }
+void BM_ObjectiveNoltEBeamTetrode(benchmark::State& state) {
+  RunObjective(state, 23, NoltEBeamTetrode(), 250.0f, 8.0f);
+}
+
+// A whole triode fit (one Fit call with NFit 5 and tolerance 1e-6, as the triode fit sequence runs it)
+// from start values 20% off the generating ones. Arguments as for the objective.
+void BM_FitTriode(benchmark::State& state) {
+  ParamSet truth = Triode();
+  auto ms = Synthetic(1, truth, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 4.0f, 0.0f);
+  FitObjective obj(*ms, 1e30f, 1e30f, 1, truth.slot);
+  SimdLevel level = obj.UseSimd(static_cast<SimdLevel>(state.range(2)));
+  if (static_cast<int64_t>(level) != state.range(2)) {
+    state.SkipWithError("vector level not supported here");
+    return;
+  }
+  state.SetLabel(SimdLevelName(level));
+  Objective F = [&obj](ParamVector& P) { return obj(P); };
+  NullBuffer null_buffer;
+  std::ostream console(&null_buffer);
+  Matrix xi(MxNP, MxNP);
+  const float factor[6] = {0.0f, 1.2f, 0.8f, 1.2f, 0.8f, 1.2f};
+  int64_t evaluations = 0;
+  Objective counted = [&F, &evaluations](ParamVector& P) {
+    ++evaluations;
+    return F(P);
+  };
+  for (auto _ : state) {
+    ParamVector P = truth.P;
+    for (int i = 1; i <= 5; ++i) P[i] *= factor[i];
+    int iter = 0;
+    float fret = 0.0f;
+    Fit(P, xi, 5, 1e-6f, iter, fret, counted, truth.slot.eps, console);
+    benchmark::DoNotOptimize(P);
+  }
+  state.counters["evaluations"] =
+      benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kAvgIterations);
+  state.counters["points"] = static_cast<double>(obj.points().size());
+}
+
+BENCHMARK(BM_ObjectiveTriode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK(BM_ObjectiveNoltPentode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK(BM_ObjectiveNoltEBeamTetrode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK(BM_FitTriode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tubefit
