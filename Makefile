@@ -5,7 +5,7 @@ SAN_BUILD ?= build-san
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test test-sanitize demo bench clean
+.PHONY: all build test test-sanitize fuzz demo bench clean
 
 all: build
 
@@ -25,6 +25,14 @@ test-sanitize: $(SAN_BUILD)/CMakeCache.txt
 	cmake --build $(SAN_BUILD) -j $(JOBS) --target tubefit tubefit_tests
 	$(SAN_ENV) ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The libFuzzer targets (clang); run them with fuzz/run.sh, see fuzz/README.md.
+FUZZ_BUILD ?= build-fuzz
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(FUZZ_BUILD) -DTUBEFIT_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+fuzz: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_config fuzz_utd fuzz_parfile
+
 demo: build
 	sh tools/demo.sh $(BUILD)/tubefit
 
@@ -32,4 +40,4 @@ bench: build
 	$(BUILD)/tubefit_bench
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -151,6 +151,14 @@ TEST_F(BadInputTest, MeasurementFileThatIsANamedPipeDoesNotHang) {
   ExpectFailure(Run(), {" The data file p does not exist.", " Execution halts.", kPlainStop});
 }
 
+TEST_F(BadInputTest, StartFileThatIsADeviceIsRefused) {
+  // /dev/zero opens and reads without end: as a start file it filled the memory one endless record at a time.
+  if (!std::filesystem::exists("/dev/zero")) GTEST_SKIP() << "no /dev/zero";
+  WriteTriodeFile("good.utd");
+  WriteFile("Model.ini", Lines({"fakegnuplot", "1", "good", "T", "Koren", "1.0", "0.0", "RdStart = /dev/zero"}));
+  ExpectFailure(Run(), {" File /dev/zero does not exist.", " Execution halts.", kPlainStop});
+}
+
 TEST_F(BadInputTest, UnreadableMeasurementFile) {
   WriteTriodeFile("u.utd");
   ASSERT_EQ(chmod("u.utd", 0), 0);
