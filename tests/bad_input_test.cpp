@@ -273,6 +273,29 @@ TEST_F(BadInputTest, NoPointInsideTheFitWindowLeavesTriodeParAlone) {
   EXPECT_FALSE(std::filesystem::exists("Model.par"));
 }
 
+TEST_F(BadInputTest, XRunThatFailsAfterItsEstimatesLeavesTriodeParAlone) {
+  // The subcircuit file cannot be written (a directory has its name): the run ends after the start values
+  // went to Model.par, but the good Triode.par of an earlier fit stays.
+  WriteFile("Triode.par", kGoodTriodePar);
+  WriteTriodeFile("x.utd");
+  ASSERT_TRUE(std::filesystem::create_directory("x.cir"));
+  WriteConfig("x", 'X');
+  ExpectFailure(Run(), {" Cannot write file x.cir.", "Execution halts"});
+  EXPECT_EQ(ReadAll("Triode.par"), kGoodTriodePar);
+  EXPECT_TRUE(std::filesystem::exists("Model.par"));
+}
+
+TEST_F(BadInputTest, XRunThatEndsWellReplacesTriodePar) {
+  WriteFile("Triode.par", kGoodTriodePar);
+  WriteTriodeFile("x.utd");
+  WriteConfig("x", 'X');
+  const Result r = Run();
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadAll("Triode.par"), ReadAll("Model.par"));
+  EXPECT_NE(ReadAll("Triode.par"), kGoodTriodePar);
+}
+
 TEST_F(BadInputTest, PentodeRunWithoutTriodePar) {
   WriteTriodeFile("p.utd");
   WriteConfig("p", 'P', "Koren");

@@ -126,6 +126,31 @@ TEST(WriteParFiles, TubeXLeavesIdenticalModelAndTriodeFiles) {
   EXPECT_EQ(console.str(), Join(expected));
 }
 
+TEST(WriteParFiles, StartValuesDoNotReplaceAnEarlierResult) {
+  WorkDir dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile("Triode.par", " mu =      20.000000\n");
+  WriteFile("Triode_g3.par", " mu =      30.000000\n");
+  const ParamSet ps = PentodeSet();
+  std::ostringstream console;
+  WriteParFiles(9, 'X', ps, console, ParMoment::kStart);
+  WriteParFiles(9, 'Y', ps, console, ParMoment::kStart);
+  EXPECT_EQ(ReadFile("Triode.par"), " mu =      20.000000\n");
+  EXPECT_EQ(ReadFile("Triode_g3.par"), " mu =      30.000000\n");
+  EXPECT_EQ(ReadFile("Model.par"), Join(kPentodeLines));
+  WriteParFiles(9, 'X', ps, console, ParMoment::kFinal);
+  EXPECT_EQ(ReadFile("Triode.par"), Join(kPentodeLines));
+}
+
+TEST(WriteParFiles, StartValuesGoToAMissingHandOverFile) {
+  WorkDir dir;
+  ASSERT_TRUE(dir.ok());
+  const ParamSet ps = PentodeSet();
+  std::ostringstream console;
+  WriteParFiles(9, 'X', ps, console, ParMoment::kStart);
+  EXPECT_EQ(ReadFile("Triode.par"), Join(kPentodeLines));
+}
+
 TEST(WriteParFiles, TubeTLeavesTriodeFileUntouched) {
   WorkDir dir;
   ASSERT_TRUE(dir.ok());

@@ -186,7 +186,7 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
   }
   P[0] = 0.0f;  // the spare slot of absent parameters stays zero
   WriteList(console, {"Initial estimates:"});
-  WriteParFiles(ps.NFit, settings.TubeType, ps, console);
+  WriteParFiles(ps.NFit, settings.TubeType, ps, console, ParMoment::kStart);
 }
 
 }  // namespace

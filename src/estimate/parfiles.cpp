@@ -87,7 +87,7 @@ void WriteParTable(std::ostream& os, int32_t n, const ParamVector& values, const
   }
 }
 
-void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console) {
+void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console, ParMoment moment) {
   // A value that is not a number would poison every later run that starts from these files (a pentode fit
   // reads "Triode.par"), so nothing is written and the files of an earlier run stay as they were.
   const int32_t n = std::min<int32_t>(NFit, MxNP);
@@ -107,8 +107,10 @@ void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream
   WriteList(console);
   WriteParTable(console, NFit, ps.P, ps.name);
   WriteList(console);
-  if (TubeType == 'X') WriteTextFile("Triode.par", table.str());
-  if (TubeType == 'Y') WriteTextFile("Triode_g3.par", table.str());
+  const char* hand_over = TubeType == 'X' ? "Triode.par" : TubeType == 'Y' ? "Triode_g3.par" : nullptr;
+  if (hand_over != nullptr && (moment == ParMoment::kFinal || !FileExists(hand_over))) {
+    WriteTextFile(hand_over, table.str());
+  }
 }
 
 ParFile OpenParFile(const std::string& name) {
