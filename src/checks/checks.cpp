@@ -104,9 +104,7 @@ int32_t CheckSufficientData(const Settings& s, const MeasurementSet& ms, std::os
       const MeasCurve& c = ms.curve(f, k);
       all_points += c.NPts;
       for (int p = 1; p <= c.NPts; ++p) {
-        const float power = c.pt[p].Va * c.pt[p].Ia;
-        const float cathode = c.pt[p].Ia + c.pt[p].Is;
-        if (power < s.Pmax && cathode < s.Icmax) ++in_fit;
+        if (InFitWindow(c.pt[p], s.Pmax, s.Icmax)) ++in_fit;
       }
     }
   }

@@ -18,6 +18,13 @@ struct MeasPoint {
   float Vs = 0.0f;  // screen voltage, V
 };
 
+// True when the measured point lies inside the fit window: anode dissipation Va * Ia below Pmax (W) and
+// cathode current Ia + Is below Icmax (A). The objective, the data check that counts the points in the fit
+// and the fit report all select their points with it.
+inline bool InFitWindow(const MeasPoint& m, float Pmax, float Icmax) {
+  return !(m.Va * m.Ia >= Pmax) && !(m.Ia + m.Is >= Icmax);
+}
+
 struct MeasCurve {
   float Vg1 = 0.0f;  // control-grid voltage, V
   float Vg3 = 0.0f;  // third-grid voltage, V (tube types H and F)

@@ -17,11 +17,6 @@ struct FitPoint {
   float Ia = 0.0f, Is = 0.0f;                          // A, measured
 };
 
-// True when the measured point lies inside the fit window (see SelectFitWindow).
-inline bool InFitWindow(const MeasPoint& m, float Pmax, float Icmax) {
-  return !(m.Va * m.Ia >= Pmax) && !(m.Ia + m.Is >= Icmax);
-}
-
 // The points of the fit window, in file, curve, point order. A point is left out when its measured anode
 // dissipation Va * Ia is at or above Pmax (W) or its measured cathode current Ia + Is is at or above Icmax
 // (A). The window depends on measured values only, so it is fixed for the whole run.
