@@ -41,6 +41,38 @@ class DriverTest : public IniDirTest {
     WriteFile(name, Lines({"fakegnuplot", "1", "curve", "T", "Koren", "2.0", "0.0", "Debug = 0"}));
   }
 
+  // The fit sequence of a code on the objective sum (P_i - 1)^2 over all 20 slots, from P = 0: after a stage
+  // that fits the leading n slots R2 is 20 - n. Returns the console with every fit call replaced by "<fit n>",
+  // or the console lines of the stop.
+  static std::vector<std::string> StagesOf(int32_t iModel) {
+    auto st = std::make_unique<RunState>();
+    st->settings.iModel = iModel;
+    st->settings.TubeType = 'Q';
+    ParamIdent(iModel, st->params);
+    const Objective F = [](ParamVector& P) {
+      float sum = 0.0f;
+      for (int i = 1; i <= MxNP; ++i) sum += (P[i] - 1.0f) * (P[i] - 1.0f);
+      return sum;
+    };
+    std::ostringstream out;
+    try {
+      RunFitSequence(*st, F, out);
+    } catch (const Stop& stop) {
+      return stop.lines();
+    }
+    std::vector<std::string> shown;
+    for (const std::string& line : SplitLines(out.str())) {
+      if (line.rfind(" Before refinement R2 = ", 0) == 0) {
+        shown.push_back("<fit");
+      } else if (line.rfind(" After refinement R2 = ", 0) == 0) {
+        shown.back() = "<fit " + std::to_string(MxNP - std::lround(std::stof(line.substr(23)))) + ">";
+      } else if (shown.empty() || shown.back() != "<fit") {
+        shown.push_back(line);
+      }
+    }
+    return shown;
+  }
+
   std::string output_;
 };
 
@@ -155,47 +187,8 @@ TEST_F(DriverTest, OtherDashArgumentIsAFileName) {
   EXPECT_NE(output_.find(" Ini file --verbose does not exist.\nExecution halts\n"), std::string::npos);
 }
 
-std::vector<std::string> SplitText(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The fit sequence of a code on the objective sum (P_i - 1)^2 over all 20 slots, from P = 0: after a stage
-// that fits the leading n slots R2 is 20 - n. Returns the console with every fit call replaced by "<fit n>",
-// or the console lines of the stop.
-std::vector<std::string> StagesOf(int32_t iModel) {
-  auto st = std::make_unique<RunState>();
-  st->settings.iModel = iModel;
-  st->settings.TubeType = 'Q';
-  ParamIdent(iModel, st->params);
-  const Objective F = [](ParamVector& P) {
-    float sum = 0.0f;
-    for (int i = 1; i <= MxNP; ++i) sum += (P[i] - 1.0f) * (P[i] - 1.0f);
-    return sum;
-  };
-  std::ostringstream out;
-  try {
-    RunFitSequence(*st, F, out);
-  } catch (const Stop& stop) {
-    return stop.lines();
-  }
-  std::vector<std::string> shown;
-  for (const std::string& line : SplitText(out.str())) {
-    if (line.rfind(" Before refinement R2 = ", 0) == 0) {
-      shown.push_back("<fit");
-    } else if (line.rfind(" After refinement R2 = ", 0) == 0) {
-      shown.back() = "<fit " + std::to_string(MxNP - std::lround(std::stof(line.substr(23)))) + ">";
-    } else if (shown.empty() || shown.back() != "<fit") {
-      shown.push_back(line);
-    }
-  }
-  return shown;
-}
-
 // Stage counts, headings and empty lines of every code, as the fit-sequence table gives them.
-TEST(FitSequence, StagesOfEveryCode) {
+TEST_F(DriverTest, FitStagesOfEveryCode) {
   const std::string except = " Fitting parameters except Koren parameters";
   const std::string including = " Fitting parameters including Koren parameters";
   const std::vector<std::string> nolt_pentode = {" ", except, "<fit 4>", " ", including, "<fit 9>"};
