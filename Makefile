@@ -5,9 +5,13 @@ SAN_BUILD ?= build-san
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all build test test-sanitize fuzz demo bench clean
+.PHONY: all deps build test test-sanitize fuzz demo bench clean
 
 all: build
+
+# Installs the missing Debian packages (as root) or names them; a no-op when all are there.
+deps:
+	@sh tools/deps.sh
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -15,7 +19,9 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# deps first, then the build: also under make -j.
+test: deps
+	@$(MAKE) --no-print-directory build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 $(SAN_BUILD)/CMakeCache.txt:
@@ -33,7 +39,8 @@ $(FUZZ_BUILD)/CMakeCache.txt:
 fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_config fuzz_utd fuzz_parfile
 
-demo: build
+demo: deps
+	@$(MAKE) --no-print-directory build
 	sh tools/demo.sh $(BUILD)/tubefit
 
 bench: build

@@ -2,13 +2,19 @@
 // closed keyboard input. Expected lines are written out by hand.
 #include "driver/driver.h"
 
+#include "driver/fit_sequence.h"
+
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ini_fixture.h"
+#include "models/models.h"
+#include "text/stop.h"
 
 namespace tubefit {
 namespace {
@@ -33,6 +39,38 @@ class DriverTest : public IniDirTest {
   void WriteValidConfig(const std::string& name) {
     Touch("curve.utd");
     WriteFile(name, Lines({"fakegnuplot", "1", "curve", "T", "Koren", "2.0", "0.0", "Debug = 0"}));
+  }
+
+  // The fit sequence of a code on the objective sum (P_i - 1)^2 over all 20 slots, from P = 0: after a stage
+  // that fits the leading n slots R2 is 20 - n. Returns the console with every fit call replaced by "<fit n>",
+  // or the console lines of the stop.
+  static std::vector<std::string> StagesOf(int32_t iModel) {
+    auto st = std::make_unique<RunState>();
+    st->settings.iModel = iModel;
+    st->settings.TubeType = 'Q';
+    ParamIdent(iModel, st->params);
+    const Objective F = [](ParamVector& P) {
+      float sum = 0.0f;
+      for (int i = 1; i <= MxNP; ++i) sum += (P[i] - 1.0f) * (P[i] - 1.0f);
+      return sum;
+    };
+    std::ostringstream out;
+    try {
+      RunFitSequence(*st, F, out);
+    } catch (const Stop& stop) {
+      return stop.lines();
+    }
+    std::vector<std::string> shown;
+    for (const std::string& line : SplitLines(out.str())) {
+      if (line.rfind(" Before refinement R2 = ", 0) == 0) {
+        shown.push_back("<fit");
+      } else if (line.rfind(" After refinement R2 = ", 0) == 0) {
+        shown.back() = "<fit " + std::to_string(MxNP - std::lround(std::stof(line.substr(23)))) + ">";
+      } else if (shown.empty() || shown.back() != "<fit") {
+        shown.push_back(line);
+      }
+    }
+    return shown;
   }
 
   std::string output_;
@@ -147,6 +185,26 @@ TEST_F(DriverTest, VersionPrintsOneLine) {
 TEST_F(DriverTest, OtherDashArgumentIsAFileName) {
   EXPECT_EQ(Run({"--verbose"}), 1);
   EXPECT_NE(output_.find(" Ini file --verbose does not exist.\nExecution halts\n"), std::string::npos);
+}
+
+// Stage counts, headings and empty lines of every code, as the fit-sequence table gives them.
+TEST_F(DriverTest, FitStagesOfEveryCode) {
+  const std::string except = " Fitting parameters except Koren parameters";
+  const std::string including = " Fitting parameters including Koren parameters";
+  const std::vector<std::string> nolt_pentode = {" ", except, "<fit 4>", " ", including, "<fit 9>"};
+  const std::vector<std::string> nolt_tetrode = {" ", except, "<fit 9>", " ", including, "<fit 14>"};
+  const std::vector<std::string> varmu = {" ", " Fitting screen current parameters", "<fit 4>", " ", " ",
+                                          " Fitting parameters excluding g1-ratio", "<fit 11>", " ",
+                                          " Fitting parameters including g1-ratio", "<fit 12>"};
+  const std::vector<std::string> none = {" Tube type Q not known!"};
+  const std::vector<std::pair<int32_t, std::vector<std::string>>> table = {
+      {0, {"<fit 3>"}},    {1, {"<fit 5>"}},    {2, {"<fit 6>"}},
+      {12, nolt_pentode},  {22, nolt_pentode},  {32, nolt_pentode},
+      {13, nolt_tetrode},  {33, nolt_tetrode},  {23, {"<fit 5>", " ", except, "<fit 9>", " ", including, "<fit 14>"}},
+      {16, varmu},         {26, varmu},         {14, {"<fit 4>", "<fit 15>"}},
+      {25, {"<fit 6>", "<fit 14>"}},
+      {3, none}, {4, none}, {5, none}, {6, none}, {15, none}, {24, none}, {34, none}, {35, none}, {36, none}};
+  for (const auto& [code, expected] : table) EXPECT_EQ(StagesOf(code), expected) << "code " << code;
 }
 
 }  // namespace

@@ -683,19 +683,26 @@ TEST(SpiceNgspice, EveryBodyDeclaresWhatItsInstancePasses) {
   }
 }
 
+// Every code with a body: its entry names the writer and the model subcircuit that the body declares.
 TEST(SpiceNgspice, NoPwrLeftInAnyBody) {
   const struct {
     SpiceWriter writer;
     int32_t code;
-  } cases[] = {{SpiceWriter::kDiode, 0},     {SpiceWriter::kTriode, 1},     {SpiceWriter::kPenthode, 2},
-               {SpiceWriter::kPenthode, 12}, {SpiceWriter::kPenthode, 32}, {SpiceWriter::kPenthode, 22},
-               {SpiceWriter::kPenthode, 13}, {SpiceWriter::kPenthode, 33}, {SpiceWriter::kPenthode, 23},
-               {SpiceWriter::kPenthode, 16}, {SpiceWriter::kPenthode, 26}, {SpiceWriter::kHepthode, 14},
-               {SpiceWriter::kPenthodeg3, 25}};
+    const char* model;
+  } cases[] = {{SpiceWriter::kDiode, 0, "DiodeK"},          {SpiceWriter::kTriode, 1, "TriodeK"},
+               {SpiceWriter::kPenthode, 2, "PentodeK"},     {SpiceWriter::kPenthode, 12, "PenthodeN"},
+               {SpiceWriter::kPenthode, 32, "PenthodeNi"},  {SpiceWriter::kPenthode, 22, "PenthodeNE"},
+               {SpiceWriter::kPenthode, 13, "BTetrodeN"},   {SpiceWriter::kPenthode, 33, "BTetrodeNi"},
+               {SpiceWriter::kPenthode, 23, "BTetrodeNE"},  {SpiceWriter::kPenthode, 16, "PenthodeVN"},
+               {SpiceWriter::kPenthode, 26, "PenthodeVNE"}, {SpiceWriter::kHepthode, 14, "HepthodeN"},
+               {SpiceWriter::kPenthodeg3, 25, "Penthodeg3NE"}};
   for (const auto& c : cases) {
     const TestParams t = Golden(c.code);
+    const ModelInfo& m = ModelInfoFor(c.code);
+    EXPECT_EQ(m.writer, c.writer) << c.code;
+    EXPECT_EQ(std::string(m.subcircuit), c.model) << c.code;
     const std::string ng = SpiceBodyText(c.writer, t.P, t.s, c.code, SpiceDialect::kNgspice);
-    EXPECT_FALSE(ng.empty()) << c.code;
+    EXPECT_NE(ng.find(".SUBCKT " + std::string(c.model) + " "), std::string::npos) << c.code;
     EXPECT_EQ(ng.find("PWR"), std::string::npos) << c.code;
     EXPECT_NE(ng.find(" PARAMS: "), std::string::npos) << c.code;
   }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "fit/fit.h"
+#include "models/model_info.h"
 #include "text/format.h"
 #include "text/stop.h"
 
@@ -33,77 +34,24 @@ class Stages {
   RunState& state_;
   const Objective& F_;
   std::ostream& console_;
-  float tol_ = 0.001f;  // keeps its value from stage to stage
+  float tol_ = 0.001f;  // the tolerance of the current stage
 };
 
 }  // namespace
 
-bool HasFitSequence(int32_t iModel) {
-  switch (iModel) {
-    case 0: case 1: case 2: case 12: case 22: case 32: case 13: case 23: case 33: case 16: case 26: case 14:
-    case 25:
-      return true;
-    default:
-      return false;
-  }
-}
+bool HasFitSequence(int32_t iModel) { return !ModelInfoFor(iModel).stages.empty(); }
 
 void RunFitSequence(RunState& state, const Objective& F, std::ostream& console) {
+  const TableView<FitStage> stages = ModelInfoFor(state.settings.iModel).stages;
+  if (stages.empty()) {
+    PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});
+  }
   Stages s(state, F, console);
-  const int32_t all = s.NFit();
-  switch (state.settings.iModel) {
-    case 0:
-    case 2:
-      s.Run(all);
-      return;
-    case 1:
-      s.SetTol(1e-6f);
-      s.Run(all);
-      return;
-    case 12:
-    case 22:
-    case 32:
-      s.Heading("Fitting parameters except Koren parameters");
-      s.Run(all - 5);
-      s.Heading("Fitting parameters including Koren parameters");
-      s.Run(all);
-      return;
-    case 23:
-      s.Run(5);
-      [[fallthrough]];
-    case 13:
-    case 33:
-      s.Heading("Fitting parameters except Koren parameters");
-      s.Run(all - 5);
-      s.SetTol(1e-6f);
-      s.Heading("Fitting parameters including Koren parameters");
-      s.Run(all);
-      return;
-    case 16:
-    case 26:
-      s.Heading("Fitting screen current parameters");
-      s.Run(all - 8);
-      s.Blank();
-      s.Heading("Fitting parameters excluding g1-ratio");
-      s.Run(all - 1);
-      s.SetTol(0.0002f);
-      s.Heading("Fitting parameters including g1-ratio");
-      s.Run(all);
-      return;
-    case 14:
-      s.SetTol(0.01f);
-      s.Run(4);
-      s.SetTol(1e-6f);
-      s.Run(all);
-      return;
-    case 25:
-      s.SetTol(0.01f);
-      s.Run(6);
-      s.SetTol(1e-5f);
-      s.Run(all);
-      return;
-    default:
-      PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});
+  for (const FitStage& stage : stages) {
+    for (int32_t i = 0; i < stage.blank_lines; ++i) s.Blank();
+    if (stage.heading != nullptr) s.Heading(stage.heading);
+    s.SetTol(stage.tol);
+    s.Run(stage.Free(s.NFit()));
   }
 }
 

@@ -10,6 +10,7 @@
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
 #include "fit/report.h"
+#include "models/model_info.h"
 #include "models/models.h"
 #include "plot/plot.h"
 #include "spice/spice.h"
@@ -19,40 +20,22 @@ namespace tubefit {
 
 namespace {
 
-bool HasCompanionTriode(int32_t iModel) {
-  return iModel == 12 || iModel == 22 || iModel == 32 || iModel == 13 || iModel == 23 || iModel == 33;
-}
-
 // The subcircuit file of the model code, and for pentodes and beam tetrodes whose last file ties the
 // screen to the anode also a triode file with the exponent shifted by dex.
 void WriteSubcircuits(RunState& state, std::ostream& out) {
   const Settings& settings = state.settings;
   ParamSet& ps = state.params;
   const std::string& first = settings.DataFile[1];
-  switch (settings.iModel) {
-    case 0:
-      SpiceDiode(first, ps.P, ps.slot, 0, settings.Dialect, out);
-      return;
-    case 1:
-      SpiceTriode(first, ps.P, ps.slot, 1, settings.Dialect, out);
-      return;
-    case 14:
-      SpiceHepthode(first, ps.P, ps.slot, 14, settings.Dialect, out);
-      return;
-    case 25:
-      SpicePenthodeg3(first, ps.P, ps.slot, 25, settings.Dialect, out);
-      return;
-    default:
-      break;
-  }
-  SpicePenthode(first, ps.P, ps.slot, settings.iModel, settings.Dialect, out);
+  const ModelInfo& model = ModelInfoFor(settings.iModel);
+  WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out);
   const int32_t last = settings.NFiles;
-  if (!HasCompanionTriode(settings.iModel) || state.meas.file[last].SweepType != kSweepVsVa) return;
+  if (!model.companion_triode || state.meas.file[last].SweepType != kSweepVsVa) return;
   float dex = 0.0f;
   CalcDex(ps.P, ps.slot, dex, out);
   if (settings.DebugLevel >= 1) WriteList(out, {"dex = ", dex});
   ps.P[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
-  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, 1, settings.Dialect, out);
+  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect,
+              out);
   ps.P[ps.slot.ex] = ps.P[ps.slot.ex] - dex;
 }
 

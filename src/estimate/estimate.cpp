@@ -6,6 +6,7 @@
 
 #include "estimate/est_common.h"
 #include "estimate/parfiles.h"
+#include "models/model_info.h"
 #include "text/format.h"
 #include "text/stop.h"
 
@@ -54,12 +55,12 @@ void TriodeRead(const std::string& file, ParamVector& P, const Slots& s) {
   TriodeRead(file, P, s.ex, s.mu, s.kG1, s.kp, s.kVB);
 }
 
-bool UsesCstFilesOnly(int32_t iModel) {
-  switch (iModel) {
-    case 2: case 12: case 32: case 22: case 13: case 33: case 23: case 16: case 26: case 14:
-      return true;
-    default:
-      return false;
+// alpha_s and beta of the family's current-division law: exponential for NoltE, rational otherwise.
+void EstDivision(const EstData& d, ParamVector& P, const Slots& s, Family family) {
+  if (family == Family::kNoltE) {
+    EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
+  } else {
+    Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
   }
 }
 
@@ -78,76 +79,58 @@ void StartFromFile(const Settings& settings, ParamSet& ps, std::ostream& console
 }
 
 void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
-  const int32_t iModel = settings.iModel;
+  const ModelInfo& model = ModelInfoFor(settings.iModel);
   ParamVector& P = ps.P;
   const Slots& s = ps.slot;
-  const EstData d{ms, console, iModel, settings.DebugLevel};
-  if (UsesCstFilesOnly(iModel) && ms.NVsCst < 1) {
+  const EstData d{ms, console, settings.iModel, settings.DebugLevel};
+  if (model.cst_files_only && ms.NVsCst < 1) {
     StopWithText("Execution halts",
                  {ListDirected({"No Vs=Cst file: the screen-grid parameters cannot be estimated."})});
   }
-  switch (iModel) {
-    case 0:
+  switch (model.estimate) {
+    case EstRoute::kNone:
+      break;
+    case EstRoute::kDiode:
       EstDiode(d, P[s.k], P[s.ex], P[s.eps]);
       break;
-    case 1:
+    case EstRoute::kTriode:
       EstMu(d, P[s.mu]);
       EstkGExp(d, P, s, P[s.kG1], P[s.ex]);
       Estkp(d, P, s, P[s.kp]);
       EstkVB(d, P, s, P[s.kVB]);
       break;
-    case 2: {
+    case EstRoute::kKorenPentode: {
       CstFilesOnly cst(ms);
       TriodeRead("Triode.par", P, s);
       P[s.kVB] = 100.0f;
       EstkG2(d, P, s, P[s.kG2]);
       break;
     }
-    case 12:
-    case 32: {
+    case EstRoute::kNoltPentode:
+    case EstRoute::kBeamTetrode: {
       CstFilesOnly cst(ms);
       TriodeRead("Triode.par", P, s);
       EstkG2(d, P, s, P[s.kG2]);
       EstA(d, P, s, P[s.A]);
-      Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
-      break;
-    }
-    case 22: {
-      CstFilesOnly cst(ms);
-      TriodeRead("Triode.par", P, s);
-      EstkG2(d, P, s, P[s.kG2]);
-      EstA(d, P, s, P[s.A]);
-      EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
-      break;
-    }
-    case 13:
-    case 33:
-    case 23: {
-      CstFilesOnly cst(ms);
-      TriodeRead("Triode.par", P, s);
-      EstkG2(d, P, s, P[s.kG2]);
-      EstA(d, P, s, P[s.A]);
-      if (iModel == 23) {
-        EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
-      } else {
-        Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
+      EstDivision(d, P, s, model.family);
+      if (model.estimate == EstRoute::kBeamTetrode) {
+        EstSec(d, P, s, P[s.Sc], P[s.alpha_p], P[s.w], P[s.nu], P[s.lambda]);
       }
-      EstSec(d, P, s, P[s.Sc], P[s.alpha_p], P[s.w], P[s.nu], P[s.lambda]);
       break;
     }
-    case 16: {
+    case EstRoute::kVarMuNolt: {
       CstFilesOnly cst(ms);
       TriodeRead("Triode.par", P, s);
       EstkG2(d, P, s, P[s.kG2]);
       EstA(d, P, s, P[s.A]);
-      Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
+      EstDivision(d, P, s, model.family);
       P[s.svar] = 0.5f;
       P[s.mu] = 1.5f * P[s.mu];
       P[s.mu_b] = 0.5f * P[s.mu];
       P[s.ex_b] = 0.8f * P[s.ex];
       break;
     }
-    case 26: {
+    case EstRoute::kVarMuNoltE: {
       CstFilesOnly cst(ms);
       TriodeRead("Triode.par", P, s);
       P[s.svar] = 0.5f;
@@ -155,10 +138,10 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
       P[s.ex_b] = 0.8f * P[s.ex];
       EstkG2(d, P, s, P[s.kG2]);
       EstA(d, P, s, P[s.A]);
-      EstalsbePe(d, P, s, P[s.alpha_s], P[s.beta]);
+      EstDivision(d, P, s, model.family);
       break;
     }
-    case 14: {
+    case EstRoute::kHexode: {
       {
         CstFilesOnly cst(ms);
         TriodeRead("Triode.par", P, s);
@@ -171,7 +154,7 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
       P[s.mu3] = 100.0f;
       break;
     }
-    case 25: {
+    case EstRoute::kG3Pentode: {
       const std::vector<std::string> missing = ReadModelPar("Penthode.par", P, s);
       if (!missing.empty()) StopMissing(missing, "Penthode.par");
       P[s.V0] = 0.0f;
@@ -181,8 +164,6 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
       P[s.mu_p] = 10.0f;
       break;
     }
-    default:
-      break;
   }
   P[0] = 0.0f;  // the spare slot of absent parameters stays zero
   WriteList(console, {"Initial estimates:"});

@@ -17,7 +17,7 @@
 namespace tubefit {
 
 // What every estimator reads besides the parameters: the measurement set, the console, the model code
-// (its tens digit selects the family variant) and the debug level.
+// (its family selects the variant) and the debug level.
 struct EstData {
   const MeasurementSet& ms;
   std::ostream& console;

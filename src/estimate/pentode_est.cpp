@@ -7,6 +7,7 @@
 #include "estimate/est_common.h"
 #include "estimate/estimate.h"
 #include "fit/linear.h"
+#include "models/model_info.h"
 #include "models/models.h"
 #include "text/format.h"
 #include "text/stop.h"
@@ -32,7 +33,7 @@ constexpr float kAlphaPrime = 0.05f;
 void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponential, float& alpha_s,
                   float& beta) {
   const MeasurementSet& ms = d.ms;
-  const int32_t k = d.iModel / 10;
+  const Family family = ModelInfoFor(d.iModel).family;
   const char* who = exponential ? "EstalsbePe: " : "Estalsbe: ";
   float as_sum = 0.0f;
   float be_sum = 0.0f;
@@ -67,7 +68,7 @@ void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponen
           }
           y[p] = std::log(z);
         } else {
-          x[p] = k == 3 ? cv.pt[p].Va / cv.pt[n].Vs : cv.pt[p].Va;
+          x[p] = family == Family::kNoltI ? cv.pt[p].Va / cv.pt[n].Vs : cv.pt[p].Va;
           const float den = kG2 * dIs;
           y[p] = T / den;
         }
@@ -126,7 +127,7 @@ void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponen
   }
   if (!ok) {
     a = kAlphaDefault;
-    b = (!exponential && k == 3) ? kBetaDefaultI : kBetaDefault;
+    b = (!exponential && family == Family::kNoltI) ? kBetaDefaultI : kBetaDefault;
     WriteList(d.console, {std::string(who) + "no usable curve; alpha_s set to", a, " and beta to", b});
   }
   alpha_s = a;
@@ -301,12 +302,12 @@ void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
   j = jk;
 }
 
-// In: d.ms, d.iModel (family by tens digit), d.DebugLevel, P("kG2"), P("alpha_s"), P("beta"), P("mu")
+// In: d.ms, d.iModel (its family), d.DebugLevel, P("kG2"), P("alpha_s"), P("beta"), P("mu")
 // and the Koren triode part. Out: Sc, alpha' (0.05), w, nu and lambda (= mu).
 void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& alpha_p, float& w, float& nu,
             float& lambda) {
   const MeasurementSet& ms = d.ms;
-  const int32_t k = d.iModel / 10;
+  const Family family = ModelInfoFor(d.iModel).family;
   const float kG2 = P[s.kG2];
   const float alpha_s = P[s.alpha_s];
   const float beta = P[s.beta];
@@ -337,13 +338,13 @@ void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& 
       if (!(Ik > 0.0f)) continue;
       const float Vx = cv.pt[j].Va;
       float G = 0.0f;  // a family without a division law of its own adds nothing
-      if (k == 1) {
+      if (family == Family::kNolt) {
         const float D = 1.0f + beta * Vx;
         G = alpha_s / D;
-      } else if (k == 2) {
+      } else if (family == Family::kNoltE) {
         const float bx = beta * Vx;
         G = alpha_s * std::exp(-bx);
-      } else if (k == 3) {
+      } else if (family == Family::kNoltI) {
         const float bx = beta * Vx;
         const float D = 1.0f + bx / Vs_last;
         G = alpha_s / D;

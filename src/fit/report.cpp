@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "fit/objective.h"
+#include "models/model_info.h"
 #include "models/models.h"
 #include "text/format.h"
 #include "text/textfile.h"
@@ -45,7 +46,7 @@ bool HasG3Column(char tube) { return tube == 'H' || tube == 'F'; }
 FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const ParamVector& P,
                            const Slots& slots) {
   FitErrors errors;
-  errors.screen = iModel != 0 && iModel != 1;
+  errors.screen = ModelInfoFor(iModel).screen_in_objective;
   // One copy for the whole walk: the model's write-backs carry from point to point as in the objective.
   ParamVector Q = P;
   for (int f = 1; f <= ms.NFiles; ++f) {

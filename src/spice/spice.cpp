@@ -20,28 +20,27 @@ bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
 
 // The body the writer has for the model code; false when it has none.
 bool SelectBody(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_t iModel, SpiceBody& body) {
-  switch (writer) {
-    case SpiceWriter::kDiode:
-      if (iModel != 0) return false;
+  const ModelInfo& model = ModelInfoFor(iModel);
+  if (model.writer != writer) return false;
+  switch (model.body) {
+    case SpiceBodyKind::kNone:
+      return false;
+    case SpiceBodyKind::kDiode:
       body = DiodeBody(P, s);
       return true;
-    case SpiceWriter::kTriode:
-      if (iModel != 1) return false;
+    case SpiceBodyKind::kTriode:
       body = TriodeBody(P, s);
       return true;
-    case SpiceWriter::kPenthode:
-      if (iModel == 2) {
-        body = PentodeKBody(P, s);
-        return true;
-      }
+    case SpiceBodyKind::kPentodeK:
+      body = PentodeKBody(P, s);
+      return true;
+    case SpiceBodyKind::kNolt:
       body = NoltBody(iModel, P, s);
-      return !body.model.empty();
-    case SpiceWriter::kHepthode:
-      if (iModel != 14) return false;
+      return true;
+    case SpiceBodyKind::kHepthode:
       body = HepthodeBody(P, s);
       return true;
-    case SpiceWriter::kPenthodeg3:
-      if (iModel != 25) return false;
+    case SpiceBodyKind::kPenthodeg3:
       body = Penthodeg3Body(P, s);
       return true;
   }

@@ -17,6 +17,7 @@
 
 #include "core/param_set.h"
 #include "core/settings.h"
+#include "models/model_info.h"
 
 namespace tubefit {
 
@@ -36,8 +37,6 @@ void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots&
                      SpiceDialect dialect, std::ostream& console);
 
 // --- the text layer under the writers ---
-
-enum class SpiceWriter { kDiode, kTriode, kPenthode, kHepthode, kPenthodeg3 };
 
 // The subcircuit name used in the file: the first 80 characters of the name without trailing blanks.
 std::string SubcircuitName(const std::string& name);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "models/model_info.h"
 #include "spice/spice.h"
 #include "spice/spice_body.h"
 #include "text/format.h"
@@ -25,18 +26,15 @@ struct NoltVariant {
   bool varmu;
 };
 
+// The row of a code whose body is one of the Nolt family; false for any other code.
 bool NoltVariantOf(int32_t iModel, NoltVariant& v) {
-  switch (iModel) {
-    case 12: v = {"PenthodeN", NoltVariant::kNolt, false, false}; return true;
-    case 32: v = {"PenthodeNi", NoltVariant::kNoltI, false, false}; return true;
-    case 22: v = {"PenthodeNE", NoltVariant::kNoltE, false, false}; return true;
-    case 13: v = {"BTetrodeN", NoltVariant::kNolt, true, false}; return true;
-    case 33: v = {"BTetrodeNi", NoltVariant::kNoltI, true, false}; return true;
-    case 23: v = {"BTetrodeNE", NoltVariant::kNoltE, true, false}; return true;
-    case 16: v = {"PenthodeVN", NoltVariant::kNolt, false, true}; return true;
-    case 26: v = {"PenthodeVNE", NoltVariant::kNoltE, false, true}; return true;
-    default: return false;
-  }
+  const ModelInfo& m = ModelInfoFor(iModel);
+  if (m.body != SpiceBodyKind::kNolt) return false;
+  NoltVariant::Family family = NoltVariant::kNolt;
+  if (m.family == Family::kNoltI) family = NoltVariant::kNoltI;
+  if (m.family == Family::kNoltE) family = NoltVariant::kNoltE;
+  v = {m.subcircuit, family, m.tube == Tube::kBeamTetrode, m.tube == Tube::kVarMu};
+  return true;
 }
 
 // The current-division pieces of the E2 and G2 lines: Nolt 1/(1 + be*Va), NoltI 1/(1 + be*Va/Vs),

@@ -21,7 +21,7 @@ struct SpiceBody {
 SpiceBody DiodeBody(const ParamVector& P, const Slots& s);
 SpiceBody TriodeBody(const ParamVector& P, const Slots& s);
 SpiceBody PentodeKBody(const ParamVector& P, const Slots& s);
-// Codes 12, 32, 22, 13, 33, 23, 16, 26.
+// The codes whose entry names a Nolt-family body (pentode, beam tetrode, variable-mu); empty for any other.
 SpiceBody NoltBody(int32_t iModel, const ParamVector& P, const Slots& s);
 SpiceBody HepthodeBody(const ParamVector& P, const Slots& s);
 SpiceBody Penthodeg3Body(const ParamVector& P, const Slots& s);

@@ -1,0 +1,166 @@
+#include "models/model_info.h"
+
+#include <cstddef>
+
+namespace tubefit {
+
+namespace {
+
+template <class T, size_t N>
+constexpr TableView<T> View(const T (&entries)[N]) {
+  return {entries, static_cast<int32_t>(N)};
+}
+
+// ---- parameter sets: the slots in order; stages that hold parameters fixed hold the trailing ones.
+
+constexpr SlotName kDiodeSlots[] = {{&Slots::k, "k"}, {&Slots::ex, "ex"}, {&Slots::eps, "eps"}};
+
+constexpr SlotName kTriodeSlots[] = {
+    {&Slots::kVB, "kVB"}, {&Slots::kG1, "kG1"}, {&Slots::kp, "kp"}, {&Slots::ex, "ex"}, {&Slots::mu, "mu"}};
+
+constexpr SlotName kKorenPentodeSlots[] = {{&Slots::mu, "mu"}, {&Slots::ex, "ex"},   {&Slots::kG1, "kG1"},
+                                           {&Slots::kp, "kp"}, {&Slots::kVB, "kVB"}, {&Slots::kG2, "kG2"}};
+
+constexpr SlotName kNoltPentodeSlots[] = {
+    {&Slots::alpha_s, "alpha_s"}, {&Slots::beta, "beta"}, {&Slots::A, "A"},
+    {&Slots::kG2, "kG2"},         {&Slots::kG1, "kG1"},   {&Slots::mu, "mu"},
+    {&Slots::ex, "ex"},           {&Slots::kp, "kp"},     {&Slots::kVB, "kVB"}};
+
+constexpr SlotName kNoltTetrodeSlots[] = {
+    {&Slots::Sc, "Sc"},           {&Slots::nu, "nu"},     {&Slots::lambda, "lambda"}, {&Slots::w, "w"},
+    {&Slots::alpha_p, "alpha'"},  {&Slots::alpha_s, "alpha_s"}, {&Slots::beta, "beta"}, {&Slots::A, "A"},
+    {&Slots::kVB, "kVB"},         {&Slots::kG1, "kG1"},   {&Slots::ex, "ex"},         {&Slots::kp, "kp"},
+    {&Slots::mu, "mu"},           {&Slots::kG2, "kG2"}};
+
+// NoltE beam tetrode: beta, A and alpha_s in slots 6 to 8.
+constexpr SlotName kNoltETetrodeSlots[] = {
+    {&Slots::Sc, "Sc"},          {&Slots::nu, "nu"},   {&Slots::lambda, "lambda"}, {&Slots::w, "w"},
+    {&Slots::alpha_p, "alpha'"}, {&Slots::beta, "beta"}, {&Slots::A, "A"},         {&Slots::alpha_s, "alpha_s"},
+    {&Slots::kVB, "kVB"},        {&Slots::kG1, "kG1"}, {&Slots::ex, "ex"},         {&Slots::kp, "kp"},
+    {&Slots::mu, "mu"},          {&Slots::kG2, "kG2"}};
+
+constexpr SlotName kHexodeSlots[] = {
+    {&Slots::mu_p, "mu'"},   {&Slots::ex_p, "ex'"},  {&Slots::kG1_p, "kG1'"}, {&Slots::kp_p, "kp'"},
+    {&Slots::kVB_p, "kVB'"}, {&Slots::mu3, "mu3"},   {&Slots::alpha_s, "alpha_s"}, {&Slots::beta, "beta"},
+    {&Slots::A, "A"},        {&Slots::kG2, "kG2"},   {&Slots::kVB, "kVB"},    {&Slots::kp, "kp"},
+    {&Slots::kG1, "kG1"},    {&Slots::mu, "mu"},     {&Slots::ex, "ex"}};
+
+constexpr SlotName kG3PentodeSlots[] = {
+    {&Slots::mu_p, "mu'"},        {&Slots::ex_p, "ex'"}, {&Slots::kG1_p, "kG1'"}, {&Slots::V0, "V0"},
+    {&Slots::mu3, "mu3"},         {&Slots::ex, "ex"},    {&Slots::alpha_s, "alpha_s"}, {&Slots::beta, "beta"},
+    {&Slots::A, "A"},             {&Slots::kG2, "kG2"},  {&Slots::kVB, "kVB"},    {&Slots::kp, "kp"},
+    {&Slots::kG1, "kG1"},         {&Slots::mu, "mu"}};
+
+constexpr SlotName kVarMuSlots[] = {
+    {&Slots::alpha_s, "alpha_s"}, {&Slots::beta, "beta"}, {&Slots::A, "A"},     {&Slots::kG2, "kG2"},
+    {&Slots::kG1, "kG1"},         {&Slots::mu, "mu"},     {&Slots::ex, "ex"},   {&Slots::mu_b, "mu_b"},
+    {&Slots::ex_b, "ex_b"},       {&Slots::kp, "kp"},     {&Slots::kVB, "kVB"}, {&Slots::svar, "svar"}};
+
+// ---- fit stages. The tolerance starts at 0.001 and each stage states the one it runs with.
+
+using Count = FitStage::Count;
+constexpr Count kFirst = Count::kFirst;
+constexpr Count kAllBut = Count::kAllBut;
+
+constexpr char kExceptKoren[] = "Fitting parameters except Koren parameters";
+constexpr char kIncludingKoren[] = "Fitting parameters including Koren parameters";
+
+constexpr FitStage kAllStage[] = {{kAllBut, 0, 0.001f, 0, nullptr}};
+
+constexpr FitStage kTriodeStages[] = {{kAllBut, 0, 1e-6f, 0, nullptr}};
+
+// Screen-grid parameters first with the triode part (the trailing five slots) held, then everything.
+constexpr FitStage kNoltPentodeStages[] = {{kAllBut, 5, 0.001f, 0, kExceptKoren},
+                                           {kAllBut, 0, 0.001f, 0, kIncludingKoren}};
+
+constexpr FitStage kNoltTetrodeStages[] = {{kAllBut, 5, 0.001f, 0, kExceptKoren},
+                                           {kAllBut, 0, 1e-6f, 0, kIncludingKoren}};
+
+// The NoltE beam tetrode starts with its secondary-emission slots alone.
+constexpr FitStage kNoltETetrodeStages[] = {{kFirst, 5, 0.001f, 0, nullptr},
+                                            {kAllBut, 5, 0.001f, 0, kExceptKoren},
+                                            {kAllBut, 0, 1e-6f, 0, kIncludingKoren}};
+
+constexpr FitStage kVarMuStages[] = {{kAllBut, 8, 0.001f, 0, "Fitting screen current parameters"},
+                                     {kAllBut, 1, 0.001f, 1, "Fitting parameters excluding g1-ratio"},
+                                     {kAllBut, 0, 0.0002f, 0, "Fitting parameters including g1-ratio"}};
+
+constexpr FitStage kHexodeStages[] = {{kFirst, 4, 0.01f, 0, nullptr}, {kAllBut, 0, 1e-6f, 0, nullptr}};
+
+constexpr FitStage kG3PentodeStages[] = {{kFirst, 6, 0.01f, 0, nullptr}, {kAllBut, 0, 1e-5f, 0, nullptr}};
+
+// ---- the entries, in the order of the parameter-set table.
+
+constexpr ModelInfo Entry(Tube tube, Family family, TableView<SlotName> slots, TableView<FitStage> stages,
+                          EstRoute estimate, bool cst_files_only, SpiceWriter writer, SpiceBodyKind body,
+                          const char* subcircuit, bool companion_triode) {
+  ModelInfo m;
+  m.code = ModelCode(tube, family);
+  m.tube = tube;
+  m.family = family;
+  m.slots = slots;
+  m.screen_in_objective = tube != Tube::kDiode && tube != Tube::kTriode;
+  m.stages = stages;
+  m.estimate = estimate;
+  m.cst_files_only = cst_files_only;
+  m.writer = writer;
+  m.body = body;
+  m.subcircuit = subcircuit;
+  m.companion_triode = companion_triode;
+  return m;
+}
+
+constexpr TableView<FitStage> kNoStages{};
+
+using T = Tube;
+using F = Family;
+using R = EstRoute;
+using W = SpiceWriter;
+using B = SpiceBodyKind;
+
+constexpr ModelInfo kModels[] = {
+    Entry(T::kDiode, F::kKoren, View(kDiodeSlots), View(kAllStage), R::kDiode, false, W::kDiode, B::kDiode,
+          "DiodeK", false),
+    Entry(T::kTriode, F::kKoren, View(kTriodeSlots), View(kTriodeStages), R::kTriode, false, W::kTriode,
+          B::kTriode, "TriodeK", false),
+    Entry(T::kPentode, F::kKoren, View(kKorenPentodeSlots), View(kAllStage), R::kKorenPentode, true,
+          W::kPenthode, B::kPentodeK, "PentodeK", false),
+    Entry(T::kPentode, F::kNolt, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
+          W::kPenthode, B::kNolt, "PenthodeN", true),
+    Entry(T::kPentode, F::kNoltE, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
+          W::kPenthode, B::kNolt, "PenthodeNE", true),
+    Entry(T::kPentode, F::kNoltI, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
+          W::kPenthode, B::kNolt, "PenthodeNi", true),
+    Entry(T::kBeamTetrode, F::kNolt, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
+          W::kPenthode, B::kNolt, "BTetrodeN", true),
+    Entry(T::kBeamTetrode, F::kNoltE, View(kNoltETetrodeSlots), View(kNoltETetrodeStages), R::kBeamTetrode,
+          true, W::kPenthode, B::kNolt, "BTetrodeNE", true),
+    Entry(T::kBeamTetrode, F::kNoltI, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
+          W::kPenthode, B::kNolt, "BTetrodeNi", true),
+    Entry(T::kHexode, F::kNolt, View(kHexodeSlots), View(kHexodeStages), R::kHexode, true, W::kHepthode,
+          B::kHepthode, "HepthodeN", false),
+    // The g3 pentode with the Nolt keyword has a parameter set but no fit.
+    Entry(T::kG3Pentode, F::kNolt, View(kG3PentodeSlots), kNoStages, R::kNone, false, W::kPenthodeg3,
+          B::kNone, "", false),
+    Entry(T::kG3Pentode, F::kNoltE, View(kG3PentodeSlots), View(kG3PentodeStages), R::kG3Pentode, false,
+          W::kPenthodeg3, B::kPenthodeg3, "Penthodeg3NE", false),
+    Entry(T::kVarMu, F::kNolt, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNolt, true, W::kPenthode,
+          B::kNolt, "PenthodeVN", false),
+    Entry(T::kVarMu, F::kNoltE, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNoltE, true, W::kPenthode,
+          B::kNolt, "PenthodeVNE", false),
+};
+
+constexpr ModelInfo kUnknown{};
+
+}  // namespace
+
+const ModelInfo& ModelInfoFor(int32_t iModel) {
+  for (const ModelInfo& m : kModels) {
+    if (m.code == iModel) return m;
+  }
+  return kUnknown;
+}
+
+TableView<ModelInfo> AllModels() { return View(kModels); }
+
+}  // namespace tubefit

@@ -1,0 +1,99 @@
+// One description per model code: everything the program knows about a model besides its equations.
+//
+// A model code is a tube kind and a model family (iModel = tube base + family offset). Its entry gives the
+// parameter set (slot order and printed names), whether the screen current enters the objective, the fit
+// stages, the route of the start-value estimation, the subcircuit writer and body, and whether a
+// triode-connected companion subcircuit follows. The other modules ask the entry instead of testing the
+// code. Nothing here knows of files, consoles or the fit itself; the routes and bodies are names that the
+// estimation and the subcircuit writers map to their own functions.
+#pragma once
+
+#include <cstdint>
+
+#include "core/param_set.h"
+
+namespace tubefit {
+
+// The tube kinds that have a model code base: D 0; T, X, Y 1; P 2; B 3; H 4; F 5; V 6.
+enum class Tube { kDiode, kTriode, kPentode, kBeamTetrode, kHexode, kG3Pentode, kVarMu };
+
+// The model families: offset Koren 0, Nolt 10, NoltE 20, NoltI 30.
+enum class Family { kKoren, kNolt, kNoltE, kNoltI };
+
+// The model code of a tube kind and family.
+constexpr int32_t ModelCode(Tube tube, Family family) {
+  return static_cast<int32_t>(tube) + 10 * static_cast<int32_t>(family);
+}
+
+// A read-only run of table entries.
+template <class T>
+struct TableView {
+  const T* data = nullptr;
+  int32_t size = 0;
+  const T* begin() const { return data; }
+  const T* end() const { return data + size; }
+  bool empty() const { return size == 0; }
+  const T& operator[](int32_t i) const { return data[i]; }
+};
+
+// One slot of a parameter set, in slot order: the field that holds its slot number and its printed name.
+struct SlotName {
+  int32_t Slots::*field;
+  const char* name;
+};
+
+// One fit stage: which leading slots it varies, the tolerance it sets, and the console lines before it.
+struct FitStage {
+  enum class Count { kFirst, kAllBut };
+  Count count;               // kFirst: the first n slots; kAllBut: NFit - n slots
+  int32_t n;
+  float tol;                 // the fit tolerance of the stage
+  int32_t blank_lines;       // empty lines before the stage (and before its heading)
+  const char* heading;       // printed after one more empty line, or nullptr for no heading
+
+  // The number of leading slots the stage varies for a parameter set of nfit slots.
+  int32_t Free(int32_t nfit) const { return count == Count::kFirst ? n : nfit - n; }
+};
+
+// How the start values of a code are found (see estimate/): the estimators that run, in which order.
+enum class EstRoute {
+  kNone,          // no estimation
+  kDiode,         // EstDiode
+  kTriode,        // EstMu, EstkGExp, Estkp, EstkVB
+  kKorenPentode,  // triode file, kVB = 100, EstkG2
+  kNoltPentode,   // triode file, EstkG2, EstA, the division law of the family
+  kBeamTetrode,   // as kNoltPentode, then EstSec
+  kVarMuNolt,     // as kNoltPentode, then the second section from the scaled mu
+  kVarMuNoltE,    // the second section from the triode file first, then as kNoltPentode
+  kHexode,        // both triode files, EstkG2, EstkG1g3, EstA, Estalsbe, mu3
+  kG3Pentode,     // the pentode file and fixed g3 values
+};
+
+// The five subcircuit writers, by the frame they write (console text and pin list).
+enum class SpiceWriter { kDiode, kTriode, kPenthode, kHepthode, kPenthodeg3 };
+
+// The body of the subcircuit file (see spice/): the model subcircuit's element lines.
+enum class SpiceBodyKind { kNone, kDiode, kTriode, kPentodeK, kNolt, kHepthode, kPenthodeg3 };
+
+struct ModelInfo {
+  int32_t code = -1;                 // iModel; -1 for the entry of a code the program does not know
+  Tube tube = Tube::kDiode;
+  Family family = Family::kKoren;
+  TableView<SlotName> slots;         // the parameter set; empty for a code without one
+  bool screen_in_objective = false;  // whether the screen-current error enters the sum of squares
+  TableView<FitStage> stages;        // the fit sequence; empty for a code the program does not fit
+  EstRoute estimate = EstRoute::kNone;
+  bool cst_files_only = false;       // the estimators see only the Vs=Cst files
+  SpiceWriter writer = SpiceWriter::kPenthode;
+  SpiceBodyKind body = SpiceBodyKind::kNone;
+  const char* subcircuit = "";       // name of the model subcircuit, "" without a body
+  bool companion_triode = false;     // a triode file follows when the last file ties the screen to the anode
+};
+
+// The entry of a model code; for a code without one, an entry with no slots, no stages and no body.
+const ModelInfo& ModelInfoFor(int32_t iModel);
+
+// Every model code that has an entry, in the order of the parameter-set table.
+TableView<ModelInfo> AllModels();
+
+}  // namespace tubefit
