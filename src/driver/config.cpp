@@ -373,6 +373,19 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
     WriteList(console, {"SPICE dialect is " + name + "."});
   }
 
+  const KeywordValue precision = FindKeywordValue(in, file, "SpicePrecision", KeywordMatch::kWholeWord, true);
+  if (precision.found) {
+    const std::string name = Lower(precision.item.text);
+    if (name == "full") {
+      settings.Precision = SpicePrecision::kFull;
+    } else if (name != "fields") {
+      InputError(file, precision.line, "unknown SpicePrecision, " + Found(precision.item.text) +
+                                           "; known are full and fields.");
+    }
+    WriteList(console, {"SPICE values are written with " +
+                        std::string(name == "full" ? "every digit of the fit." : "the digits of their fields.")});
+  }
+
   settings.PlotPng = OnOffKeyword(in, file, "PlotPng");
   if (settings.PlotPng) WriteList(console, {"Plots are also written as PNG images."});
 

@@ -31,28 +31,28 @@ void WriteSubcircuits(RunState& state, std::ostream& out) {
   const std::string& first = settings.DataFile[1];
   switch (settings.iModel) {
     case 0:
-      SpiceDiode(first, ps.P, ps.slot, 0, settings.Dialect, out);
+      SpiceDiode(first, ps.P, ps.slot, 0, settings.Dialect, out, settings.Precision);
       return;
     case 1:
-      SpiceTriode(first, ps.P, ps.slot, 1, settings.Dialect, out);
+      SpiceTriode(first, ps.P, ps.slot, 1, settings.Dialect, out, settings.Precision);
       return;
     case 14:
-      SpiceHepthode(first, ps.P, ps.slot, 14, settings.Dialect, out);
+      SpiceHepthode(first, ps.P, ps.slot, 14, settings.Dialect, out, settings.Precision);
       return;
     case 25:
-      SpicePenthodeg3(first, ps.P, ps.slot, 25, settings.Dialect, out);
+      SpicePenthodeg3(first, ps.P, ps.slot, 25, settings.Dialect, out, settings.Precision);
       return;
     default:
       break;
   }
-  SpicePenthode(first, ps.P, ps.slot, settings.iModel, settings.Dialect, out);
+  SpicePenthode(first, ps.P, ps.slot, settings.iModel, settings.Dialect, out, settings.Precision);
   const int32_t last = settings.NFiles;
   if (!HasCompanionTriode(settings.iModel) || state.meas.file[last].SweepType != kSweepVsVa) return;
   float dex = 0.0f;
   CalcDex(ps.P, ps.slot, dex, out);
   if (settings.DebugLevel >= 1) WriteList(out, {"dex = ", dex});
   ps.P[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
-  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, 1, settings.Dialect, out);
+  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, 1, settings.Dialect, out, settings.Precision);
   ps.P[ps.slot.ex] = ps.P[ps.slot.ex] - dex;
 }
 
