@@ -150,7 +150,7 @@ TEST_F(SufficientData, OtherTubesHaveNoCountCheck) {
     s_.TubeType = tube;
     ms_ = std::make_unique<MeasurementSet>();
     out_.str("");
-    AddPlainCurves(1, 1);
+    AddPlainCurves(1, 2);
     EXPECT_EQ(Lines().size(), 0u);
     CheckSufficientData(s_, *ms_, out_);
     EXPECT_EQ(Lines().size(), 2u) << tube;
@@ -161,15 +161,17 @@ TEST_F(SufficientData, PointsOutsideTheLimitsUseTwoDecimals) {
   s_.TubeType = 'D';
   s_.Pmax = 1.0f;    // W
   s_.Icmax = 0.078125f;  // A, exact in binary
-  AddCurve(1, 0.0f,
-           {{10, 0.01f, 0.0f, 0},          // 0.1 W, 10 mA: in
-            {128, 0.0078125f, 0.0f, 0},    // exactly 1 W: not below Pmax
-            {10, 0.046875f, 0.03125f, 0},  // 78.125 mA cathode current: not below Icmax
-            {20, 0.02f, 0.01f, 0}});       // 0.4 W, 30 mA: in
-  EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 2);
+  for (int copy = 1; copy <= 2; ++copy) {  // two of each: the diode's 3 parameters need 4 points with current
+    AddCurve(1, 0.0f,
+             {{10, 0.01f, 0.0f, 0},          // 0.1 W, 10 mA: in
+              {128, 0.0078125f, 0.0f, 0},    // exactly 1 W: not below Pmax
+              {10, 0.046875f, 0.03125f, 0},  // 78.125 mA cathode current: not below Icmax
+              {20, 0.02f, 0.01f, 0}});       // 0.4 W, 30 mA: in
+  }
+  EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 4);
   const std::vector<std::string> expected = {
-      " Total number of datapoints in the fit equals:    2.",
-      " This is 50.00% of the total number     4 of datapoints."};
+      " Total number of datapoints in the fit equals:    4.",
+      " This is 50.00% of the total number     8 of datapoints."};
   EXPECT_EQ(Lines(), expected);
 }
 
@@ -177,8 +179,27 @@ TEST_F(SufficientData, OneOfThreeOutsideIsSixtySixPointSixSeven) {
   s_.TubeType = 'D';
   s_.Pmax = 1.0f;
   AddCurve(1, 0.0f, {{10, 0.01f, 0, 0}, {20, 0.01f, 0, 0}, {1000, 0.01f, 0, 0}});
-  EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 2);
-  EXPECT_EQ(Lines().back(), " This is 66.67% of the total number     3 of datapoints.");
+  AddCurve(1, 0.0f, {{10, 0.01f, 0, 0}, {20, 0.01f, 0, 0}, {1000, 0.01f, 0, 0}});
+  EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 4);
+  EXPECT_EQ(Lines().back(), " This is 66.67% of the total number     6 of datapoints.");
+}
+
+TEST_F(SufficientData, NoMorePointsWithCurrentThanParametersStops) {
+  // A Koren triode fits 5 parameters. Five curves hold a cut-off point (0 mA) and one point with current
+  // each; 5 points with current are not enough, a sixth is.
+  s_.TubeType = 'T';
+  s_.iModel = 1;
+  s_.Pmax = 0.0001f;
+  for (int k = 1; k <= 5; ++k) AddCurve(1, -1.0f * k, {{10, 0.0f, 0.0f, 10}, {10, 0.000001f, 0.0f, 10}});
+  const Stop stop = StopOf([this] { CheckSufficientData(s_, *ms_, out_); });
+  EXPECT_EQ(stop.text(), "Execution halts");
+  EXPECT_EQ(stop.lines(),
+            (std::vector<std::string>{" Only 5 of them carry a non-zero current, too few to fit 5 parameters.",
+                                      " Raise Pmax =   1.000000E-04 W or Icmax =    1000.000000 mA set in Model.ini."}));
+  EXPECT_EQ(Lines(), std::vector<std::string>{" Total number of datapoints in the fit equals:   10."});
+  AddCurve(1, -6.0f, {{10, 0.000001f, 0.0f, 10}});
+  out_.str("");
+  EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 11);
 }
 
 TEST_F(SufficientData, EmptySetStops) {
