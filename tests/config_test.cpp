@@ -138,6 +138,26 @@ TEST_F(ReadIniTest, HashAndStarLinesAreSkipped) {
   EXPECT_EQ(r.settings.VaOffset, 0.0f);
   EXPECT_FALSE(Contains(r.console, "Debug level"));
   EXPECT_FALSE(Contains(r.console, "cathode current"));
+  EXPECT_FALSE(Contains(r.console, "Warning"));
+}
+
+TEST_F(ReadIniTest, MisspeltKeywordsWarnAndTheRunGoesOn) {
+  const IniResult r = Read(Head("T", "Koren") + Lines({"IcMax = 2", "VaOfset = 1 ! offset", "Fitreport=1",
+                                                       "DebugLevel = 1", "Icmax = 5", "x"}));
+  ASSERT_FALSE(r.stopped);
+  EXPECT_EQ(r.settings.Icmax, 5.0f * 0.001f);
+  EXPECT_EQ(r.console,
+            std::string(kHead) + " Tube model is triode.\n Using Koren model\n" + kPowerLine + kVgZeroLine +
+                " Fitting model to Max. cathode current   5.0 mA.\n"
+                " Warning: line 8 of Model.ini, \"IcMax = 2\": IcMax is not a keyword; did you mean Icmax? The line "
+                "is ignored.\n"
+                " Warning: line 9 of Model.ini, \"VaOfset = 1\": VaOfset is not a keyword; did you mean VaOffset? "
+                "The line is ignored.\n"
+                " Warning: line 10 of Model.ini, \"Fitreport=1\": Fitreport is not a keyword; did you mean "
+                "FitReport? The line is ignored.\n"
+                " Warning: line 11 of Model.ini, \"DebugLevel = 1\": DebugLevel is not a keyword. The line is "
+                "ignored.\n" +
+                kClosing);
 }
 
 TEST_F(ReadIniTest, NumericKeywordMustEndAtBlankOrEquals) {
@@ -465,14 +485,17 @@ TEST_F(ReadIniTest, VeryLongLinesAreHandled) {
 
 TEST_F(ReadIniTest, ExtensionKeywords) {
   const std::string head = Head("T", "Koren");
-  const IniResult r = Read(head + Lines({"SpiceDialect = ngspice", "PlotPng = 1", "FitReport = 1", "Debug = 0"}));
+  const IniResult r = Read(head + Lines({"SpiceDialect = ngspice", "PlotPng = 1", "FitReport = 1", "Debug = 0",
+                                          "SpicePrecision = Full"}));
   ASSERT_FALSE(r.stopped);
   EXPECT_EQ(r.settings.Dialect, SpiceDialect::kNgspice);
   EXPECT_TRUE(r.settings.PlotPng);
   EXPECT_TRUE(r.settings.FitReport);
+  EXPECT_EQ(r.settings.Precision, SpicePrecision::kFull);
   EXPECT_EQ(r.console, std::string(kHead) + " Tube model is triode.\n Using Koren model\n" + kPowerLine + kVgZeroLine +
                            " Debug level =          0\n"
                            " SPICE dialect is ngspice.\n"
+                           " SPICE values are written with every digit of the fit.\n"
                            " Plots are also written as PNG images.\n"
                            " A fit report file is written.\n" +
                            kClosing);
@@ -486,6 +509,8 @@ TEST_F(ReadIniTest, ExtensionKeywords) {
   ExpectHalt(Read(head + Lines({"SpiceDialect = pspice"})),
              {" Error reading Model.ini, line 8: unknown SpiceDialect, found \"pspice\"; known dialects are ngspice "
               "and ltspice."});
+  ExpectHalt(Read(head + Lines({"SpicePrecision = 3"})),
+             {" Error reading Model.ini, line 8: unknown SpicePrecision, found \"3\"; known are full and fields."});
   ExpectHalt(Read(head + Lines({"PlotPng = 2"})), {" Error reading Model.ini, line 8: PlotPng must be 0 or 1, found 2."});
   ExpectHalt(Read(head + Lines({"FitReport = yes"})),
              {" Error reading Model.ini, line 8: expected a whole number for FitReport, found \"yes\"."});

@@ -187,6 +187,9 @@ class HeadReader {
     return RealOrStop(item, file_, line_, what);
   }
 
+  // Number of the last line read.
+  int32_t line() const { return line_; }
+
  private:
   std::istream& in_;
   const std::string& file_;
@@ -332,6 +335,67 @@ void ApplyFamilyRules(Settings& settings, std::ostream& console) {
   }
 }
 
+// Every keyword the reader looks up, with the way a record matches it.
+struct KnownKeyword {
+  const char* name;
+  KeywordMatch match;
+};
+constexpr KnownKeyword kKnownKeywords[] = {
+    {"VaOffset", KeywordMatch::kWholeWord},     {"Icmax", KeywordMatch::kWholeWord},
+    {"RdStart", KeywordMatch::kAnywhere},       {"Debug", KeywordMatch::kWholeWord},
+    {"SpiceDialect", KeywordMatch::kAnywhere},  {"SpicePrecision", KeywordMatch::kWholeWord},
+    {"PlotPng", KeywordMatch::kWholeWord},      {"FitReport", KeywordMatch::kWholeWord},
+};
+
+// True if the two texts are equal but for one inserted, deleted or replaced character.
+bool OneEditApart(const std::string& a, const std::string& b) {
+  const std::string& s = a.size() <= b.size() ? a : b;  // the shorter
+  const std::string& t = a.size() <= b.size() ? b : a;
+  if (t.size() - s.size() > 1) return false;
+  size_t i = 0;
+  while (i < s.size() && s[i] == t[i]) ++i;
+  if (s.size() == t.size()) return i < s.size() && s.substr(i + 1) == t.substr(i + 1);
+  return s.substr(i) == t.substr(i + 1);
+}
+
+// The known keyword that `name` resembles: the same letters in another case, else one edit away in any
+// case; empty when none does.
+std::string ResembledKeyword(const std::string& name) {
+  const std::string lower = Lower(name);
+  for (const KnownKeyword& k : kKnownKeywords)
+    if (Lower(k.name) == lower) return k.name;
+  for (const KnownKeyword& k : kKnownKeywords)
+    if (OneEditApart(Lower(k.name), lower)) return k.name;
+  return "";
+}
+
+// Warns about every line after the positional head of the form name = value whose name no keyword lookup
+// takes: such a line is ignored, which a misspelt keyword (IcMax, VaOfset) would otherwise be silently.
+void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head_lines, std::ostream& console) {
+  in.clear();
+  in.seekg(0);
+  std::string record;
+  int32_t line = 0;
+  while (ReadRecord(in, record)) {
+    ++line;
+    if (line <= head_lines || record.empty() || record[0] == '#' || record[0] == '*') continue;
+    const std::string text = TrimmedLine(record);
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = TrimRight(text.substr(0, eq).substr(text.find_first_not_of(" \t")));
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos) continue;
+    const std::string cut = record.substr(0, kKeywordRecordLength);
+    bool known = false;
+    for (const KnownKeyword& k : kKnownKeywords) known = known || RecordMatchesKeyword(cut, k.name, k.match);
+    if (known) continue;
+    const std::string like = ResembledKeyword(name);
+    WriteList(console, {"Warning: line " + RenderI(line, 0) + " of " + file + ", \"" + text + "\": " + name +
+                        " is not a keyword" + (like.empty() ? "." : "; did you mean " + like + "?") +
+                        " The line is ignored."});
+  }
+  in.clear();
+}
+
 // The keyword lines: VaOffset, Icmax, RdStart, Debug, then the opt-in extensions.
 void ReadKeywords(std::istream& in, const std::string& file, Settings& settings, std::ostream& console) {
   const float va_offset = LookupReal(in, file, "VaOffset");
@@ -395,6 +459,17 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
 
 }  // namespace
 
+bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match) {
+  const size_t pos = record.find(keyword);
+  if (pos == std::string::npos) return false;
+  if (match == KeywordMatch::kWholeWord) {
+    size_t end = record.find_first_of(" \t=", pos);
+    if (end == std::string::npos) end = record.size();
+    if (end - pos != keyword.size()) return false;
+  }
+  return true;
+}
+
 KeywordRecord FindKeyword(std::istream& in, std::string_view keyword, KeywordMatch match) {
   in.clear();
   in.seekg(0);
@@ -405,13 +480,7 @@ KeywordRecord FindKeyword(std::istream& in, std::string_view keyword, KeywordMat
     ++line;
     if (record.size() > kKeywordRecordLength) record.resize(kKeywordRecordLength);
     if (!record.empty() && (record[0] == '#' || record[0] == '*')) continue;
-    const size_t pos = record.find(keyword);
-    if (pos == std::string::npos) continue;
-    if (match == KeywordMatch::kWholeWord) {
-      size_t end = record.find_first_of(" \t=", pos);
-      if (end == std::string::npos) end = record.size();
-      if (end - pos != keyword.size()) continue;
-    }
+    if (!RecordMatchesKeyword(record, keyword, match)) continue;
     hit.found = true;
     hit.line = line;
     hit.record = record;
@@ -482,6 +551,7 @@ void ReadIni(Settings& settings, std::ostream& console) {
   WriteList(console, {"Vg offset equals", settings.VgOffset});
 
   ReadKeywords(in, file, settings, console);
+  WarnUnknownKeywords(in, file, head.line(), console);
   in.close();
 
   WriteList(console);

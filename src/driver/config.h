@@ -34,6 +34,10 @@ struct KeywordRecord {
   std::string record;  // the record, cut to its first 80 characters
 };
 
+// True if the record (cut to 80 characters) matches the keyword: it holds the keyword text, and for
+// kWholeWord that text runs up to a blank, TAB, "=" or the end of the record.
+bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match);
+
 // Keyword lookup: rewinds `in` and scans it from the top, record by record, each record cut to 80
 // characters; records whose first character is "#" or "*" are skipped. Only the first occurrence of the
 // keyword in a record is examined. The first matching record ends the scan.
