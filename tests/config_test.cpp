@@ -346,6 +346,18 @@ TEST_F(ReadIniTest, MissingGnuplotPath) {
   Touch("a.utd");
   ExpectPlainStop(Read(Lines({"/no/such/gnuplot  ! comment", "1", "a", "T", "Koren", "2.0", "0.0"})),
                   {" The gnuplot path /no/such/gnuplot does not exist.", " Execution halts."});
+  ExpectPlainStop(Read(Lines({"no_such_gnuplot", "1", "a", "T", "Koren", "2.0", "0.0"})),
+                  {" The gnuplot path no_such_gnuplot does not exist.",
+                   " No program no_such_gnuplot was found on the PATH either.", " Execution halts."});
+}
+
+TEST_F(ReadIniTest, GnuplotLineNoneOrAProgramOnThePath) {
+  Touch("a.utd");
+  for (const char* gnuplot : {"none", "None", "sh"}) {
+    const IniResult r = Read(Lines({std::string(gnuplot) + " ! plots", "1", "a", "T", "Koren", "2.0", "0.0"}));
+    ASSERT_FALSE(r.stopped) << gnuplot;
+    EXPECT_EQ(r.settings.GnuplotPath, gnuplot);
+  }
 }
 
 TEST_F(ReadIniTest, MissingDataFileAfterTheFoundOnes) {
@@ -473,7 +485,8 @@ TEST_F(ReadIniTest, VeryLongLinesAreHandled) {
   EXPECT_EQ(junk.settings.DebugLevel, 1);
 
   const IniResult path = Read(Lines({huge, "1", "a", "T", "Koren", "2", "0"}));
-  ExpectPlainStop(path, {" The gnuplot path " + std::string(132, 'x') + " does not exist.", " Execution halts."});
+  ExpectPlainStop(path, {" The gnuplot path " + std::string(132, 'x') + " does not exist.",
+                         " No program " + std::string(132, 'x') + " was found on the PATH either.", " Execution halts."});
 
   const IniResult number = Read(Lines({"fakegnuplot", "1", "a", "T", "Koren", huge, "0"}));
   ExpectHalt(number,

@@ -684,6 +684,40 @@ TEST_F(WrtPlotTest, MissingGnuplotIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(FileNonEmpty("d.plt"));
 }
 
+TEST_F(WrtPlotTest, GnuplotLineNoneWritesTheFilesOnly) {
+  Diode();
+  s.GnuplotPath = "none";
+  WrtPlot(s, ms, ps.P, ps.slot, console);
+  EXPECT_EQ(console.str(), " gnuplot is not started (gnuplot line none); the plot files and scripts are written.\n");
+  EXPECT_TRUE(FileNonEmpty("d.plt"));
+  EXPECT_FALSE(FileNonEmpty("args.txt"));
+}
+
+TEST_F(WrtPlotTest, NoDisplayStartsNoInteractiveGnuplot) {
+  Diode();
+  s.GnuplotPath = dir.path() + "/gnuplot";
+  WriteExecutable(s.GnuplotPath, kRecorder);
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) {
+    if (const char* value = std::getenv(name)) saved[name] = value;
+    unsetenv(name);
+  }
+  WrtPlot(s, ms, ps.P, ps.slot, console);
+  EXPECT_EQ(console.str(),
+            " No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot files and "
+            "scripts are written.\n"
+            " For PNG images of the plots add the line PlotPng = 1 to Model.ini.\n");
+  EXPECT_FALSE(FileNonEmpty("args.txt"));
+  // With a display gnuplot starts as always; a program of another name (/bin/true in the tests) too.
+  setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+  console.str("");
+  WrtPlot(s, ms, ps.P, ps.slot, console);
+  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(ReadFile("args.txt"), "-persist\nd.plt\n");
+  unsetenv("WAYLAND_DISPLAY");
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+}
+
 TEST_F(WrtPlotTest, FileThatCannotBeWrittenStopsNamingIt) {
   Diode();
   s.DataFile[1] = "no_such_dir/d";

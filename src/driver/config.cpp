@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "param.h"
+#include "plot/run_command.h"
 #include "text/format.h"
 #include "text/stop.h"
 #include "text/textfile.h"
@@ -459,6 +460,12 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
 
 }  // namespace
 
+std::vector<std::string> ConfigKeywords() {
+  std::vector<std::string> names;
+  for (const KnownKeyword& k : kKnownKeywords) names.push_back(k.name);
+  return names;
+}
+
 bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match) {
   const size_t pos = record.find(keyword);
   if (pos == std::string::npos) return false;
@@ -517,8 +524,14 @@ void ReadIni(Settings& settings, std::ostream& console) {
   HeadReader head(in, file);
 
   settings.GnuplotPath = head.TrimmedRecord("the gnuplot path");
-  if (!FileExists(settings.GnuplotPath)) {
-    PlainStop({Line("The gnuplot path " + settings.GnuplotPath + " does not exist."), Line("Execution halts.")});
+  // "none" writes the plot files without starting gnuplot; a bare program name may also be one on PATH.
+  const std::string& gnuplot = settings.GnuplotPath;
+  const bool bare = gnuplot.find('/') == std::string::npos;
+  if (Lower(gnuplot) != "none" && !FileExists(gnuplot) && !(bare && ProgramFound(gnuplot))) {
+    std::vector<std::string> lines = {Line("The gnuplot path " + gnuplot + " does not exist.")};
+    if (bare) lines.push_back(Line("No program " + gnuplot + " was found on the PATH either."));
+    lines.push_back(Line("Execution halts."));
+    PlainStop(lines);
   }
 
   settings.NFiles = head.Int("the number of files");

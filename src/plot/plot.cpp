@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "models/models.h"
@@ -92,6 +94,34 @@ void RenderPng(const std::string& gnuplot, const std::vector<std::string>& scrip
   }
   console << ListDirected({failed + "; only these plot images were made:"}) << '\n';
   for (const std::string& image : made) console << ListDirected({"Plot image written: " + image}) << '\n';
+}
+
+// The gnuplot line "none": plot files only.
+bool NoGnuplot(const std::string& path) {
+  std::string lower;
+  for (const char ch : path) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return lower == "none";
+}
+
+// The program to start for the gnuplot line: a bare name that is a file in the working directory is that
+// file (it passed the configuration check as such); any other bare name is looked up on PATH.
+std::string GnuplotProgram(const std::string& path) {
+  if (path.find('/') == std::string::npos && FileExists(path)) return "./" + path;
+  return path;
+}
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// An interactive gnuplot without a display and without a terminal chosen by GNUTERM would draw nowhere and
+// wait at its "pause -1" for a key. Only programs named gnuplot are taken to be gnuplot; a stand-in (a
+// script, /bin/true) is started as it is.
+bool GnuplotWithoutDisplay(const std::string& program) {
+  const std::string base = program.substr(program.find_last_of('/') + 1);
+  if (base.rfind("gnuplot", 0) != 0) return false;
+  return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY") && !EnvironmentSet("GNUTERM");
 }
 
 }  // namespace
@@ -328,13 +358,24 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
   }
   const std::vector<std::string> scripts = ScriptList(s);
   const std::string gnuplot = TrimRight(s.GnuplotPath);
+  if (NoGnuplot(gnuplot)) {
+    WriteList(console, {"gnuplot is not started (gnuplot line none); the plot files and scripts are written."});
+    return;
+  }
+  const std::string program = GnuplotProgram(gnuplot);
   if (s.PlotPng) {
-    RenderPng(gnuplot, scripts, images, console);
+    RenderPng(program, scripts, images, console);
+    return;
+  }
+  if (ProgramFound(program) && GnuplotWithoutDisplay(program)) {
+    WriteList(console, {"No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot "
+                        "files and scripts are written."});
+    WriteList(console, {"For PNG images of the plots add the line PlotPng = 1 to " + TrimRight(s.IniFile) + "."});
     return;
   }
   console.flush();
   // gnuplot's own exit status does not change the outcome of the run; only a failed start is reported.
-  if (RunProgramArgs(GnuplotArgs(gnuplot, scripts), ChildInput::kInherit) < 0)
+  if (RunProgramArgs(GnuplotArgs(program, scripts), ChildInput::kInherit) < 0)
     console << ListDirected({"Unable to start gnuplot " + gnuplot + "; the plot files and scripts are written."})
             << '\n';
 }
