@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <vector>
@@ -242,6 +243,32 @@ bool OnOffKeyword(std::istream& in, const std::string& file, std::string_view ke
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
+}
+
+// True if the name ends in ".utd" (any case) after at least one character.
+bool EndsWithUtd(const std::string& name) { return name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".utd"; }
+
+// Ends the run for a measurement file that does not exist: names the path looked for and the line. A name
+// that is a tube letter, a model family or a number is most likely the line after the file lines, read as
+// a file name because the count on line 2 is too large.
+[[noreturn]] void MissingDataFile(const std::string& name, const std::string& file, int32_t line, int32_t count) {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(name + ".utd", error);
+  std::vector<std::string> lines = {
+      Line("The data file " + name + " does not exist."),
+      Line("Looked for " + (error ? name + ".utd" : path.string()) + ", named on line " + RenderI(line, 0) + " of " +
+           file + ".")};
+  const std::string lower = Lower(name);
+  const bool number = name.find_first_of("0123456789") != std::string::npos &&
+                      name.find_first_not_of("0123456789+-.,eEdD") == std::string::npos;
+  const bool tube = name.size() == 1 && std::string("DTPBHFVXY").find(name[0]) != std::string::npos;
+  const bool family = lower == "koren" || lower == "nolt" || lower == "nolte" || lower == "nolti";
+  if (tube || family || number) {
+    lines.push_back(Line("That is no file name: the number of files on line 2 (" + RenderI(count, 0) +
+                         ") may not match the file lines that follow it."));
+  }
+  lines.push_back(Line("Execution halts."));
+  PlainStop(lines);
 }
 
 // Reads the tube line and reports it; returns the tube-type base of iModel. Stops for an unknown letter.
@@ -545,10 +572,13 @@ void ReadIni(Settings& settings, std::ostream& console) {
   }
 
   for (int32_t i = 1; i <= settings.NFiles; ++i) {
-    const std::string name = head.TrimmedRecord("the name of data file " + RenderI(i, 0));
-    if (!FileExists(name + ".utd")) {
-      PlainStop({Line("The data file " + name + " does not exist."), Line("Execution halts.")});
+    std::string name = head.TrimmedRecord("the name of data file " + RenderI(i, 0));
+    if (EndsWithUtd(name) && !FileExists(name + ".utd")) {
+      WriteList(console, {"The file name " + name + " on line " + RenderI(head.line(), 0) +
+                          " is read without its ending .utd."});
+      name.resize(name.size() - 4);
     }
+    if (!FileExists(name + ".utd")) MissingDataFile(name, file, head.line(), settings.NFiles);
     settings.DataFile[static_cast<size_t>(i)] = name;
     WriteList(console, {"Data will be read from file " + name + "(.utd)"});
   }
