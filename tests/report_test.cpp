@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -237,6 +238,26 @@ TEST_F(FitReportRun, ReportFollowsTheStandardVariancesWithTheFitsR2) {
   const std::vector<std::string> written = SplitLines(text.str());
   ASSERT_EQ(written.size(), 13u);
   for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(written[i], lines[head + i]);
+}
+
+TEST(FitReportLines, ParametersTheDataDoNotDetermine) {
+  // Above 100 % in magnitude only; a NaN variance is announced by the table already. 1.35E+06 % and
+  // -8.6E+05 % are the ECF80 NoltE alpha_s and beta; 1350000 has 7 digits, so the fixed list form.
+  ParamVector SV{};
+  std::array<std::string, MxNP + 1> names{};
+  const float values[] = {1.35e6f, 100.0f, -8.6e5f, std::nanf(""), 99.9f};
+  const char* labels[] = {"alpha_s", "kG1", "beta", "A", "mu"};
+  for (int i = 0; i < 5; ++i) {
+    SV[static_cast<size_t>(i + 1)] = values[i];
+    names[static_cast<size_t>(i + 1)] = std::string(labels[i]) + std::string(20 - std::string(labels[i]).size(), ' ');
+  }
+  EXPECT_EQ(UndeterminedParameterLines(5, SV, names),
+            (std::vector<std::string>{
+                " The data do not determine alpha_s: its standard variance is 1350000.000000 %, more than its value; "
+                "other values fit as well.",
+                " The data do not determine beta: its standard variance is  860000.000000 %, more than its value; "
+                "other values fit as well."}));
+  EXPECT_TRUE(UndeterminedParameterLines(2, SV, names).size() == 1u);
 }
 
 TEST_F(FitReportRun, NoReportWithoutTheKeyword) {

@@ -91,7 +91,10 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out, {"Standard variances (in %) for each parameter:"});
   WriteParTable(out, ps.NFit, state.SV, ps.name);
 
-  if (settings.FitReport) WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
+  if (settings.FitReport) {
+    for (const std::string& line : UndeterminedParameterLines(ps.NFit, state.SV, ps.name)) out << line << '\n';
+    WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
+  }
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
 }
