@@ -62,7 +62,8 @@ void WriteUsage(std::ostream& out) {
       "                       fitted 32-bit number (default fields: the plain field widths)",
       "  PlotPng = 1          write the plots as PNG images instead of showing them (no display",
       "                       needed): titled, measured points marked, scaled to the data",
-      "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt",
+      "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt;",
+      "                       name every parameter the data do not determine (variance > 100 %)",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }
