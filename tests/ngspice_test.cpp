@@ -241,14 +241,12 @@ TEST_F(NgspiceSim, NoltPentode) { CheckBoth(NoltCase("Nolt pentode", 12, "Pentho
 
 TEST_F(NgspiceSim, NoltEBeamTetrode) { CheckBoth(NoltCase("NoltE beam tetrode", 23, "BTetrodeNE", kTetrode)); }
 
-// Fitted values of the ECF80 pentode section (Nolt pentode, NoltE beam tetrode): none of them fits its
-// field exactly, and beta 482.3 does not fit F6.3 at all. With every digit written (ngspice form, or
-// SpicePrecision = full) the simulated currents still agree with Model to 1e-4.
+// Fitted values of the ECF80 pentode section (Nolt pentode, NoltE beam tetrode) fit no field exactly, and
+// beta 482.3 not F6.3 at all; with every digit written the simulated currents agree with Model to 1e-4.
 TEST_F(NgspiceSim, FittedValuesWithEveryDigit) {
   const SimCase pentode{"fitted Nolt pentode", SpiceWriter::kPenthode, 12, "PenthodeN",
                         {{"alpha_s", 3.797861f}, {"beta", 0.1539741f}, {"A", 2.571723e-07f}, {"kG2", 1012.758f},
-                         {"kG1", 193.3678f}, {"mu", 47.45427f}, {"ex", 1.274096f}, {"kp", 401.6365f},
-                         {"kVB", 1788.572f}},
+                         {"kG1", 193.3678f}, {"mu", 47.45427f}, {"ex", 1.274096f}, {"kp", 401.6365f}, {"kVB", 1788.572f}},
                         PentodeGrid()};
   const SimCase tetrode{"fitted NoltE beam tetrode", SpiceWriter::kPenthode, 23, "BTetrodeNE",
                         {{"Sc", 0.3662711f}, {"nu", 16.92227f}, {"lambda", 64.18139f}, {"w", 16.92236f},

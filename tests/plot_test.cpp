@@ -684,38 +684,24 @@ TEST_F(WrtPlotTest, MissingGnuplotIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(FileNonEmpty("d.plt"));
 }
 
-TEST_F(WrtPlotTest, GnuplotLineNoneWritesTheFilesOnly) {
+TEST_F(WrtPlotTest, GnuplotNoneOrWithoutDisplayIsNotStarted) {
   Diode();
   s.GnuplotPath = "none";
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(), " gnuplot is not started (gnuplot line none); the plot files and scripts are written.\n");
-  EXPECT_TRUE(FileNonEmpty("d.plt"));
-  EXPECT_FALSE(FileNonEmpty("args.txt"));
-}
-
-TEST_F(WrtPlotTest, NoDisplayStartsNoInteractiveGnuplot) {
-  Diode();
+  // A program named gnuplot without a display would wait at "pause -1" drawing nothing.
   s.GnuplotPath = dir.path() + "/gnuplot";
   WriteExecutable(s.GnuplotPath, kRecorder);
-  std::map<std::string, std::string> saved;
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) {
-    if (const char* value = std::getenv(name)) saved[name] = value;
-    unsetenv(name);
-  }
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display == nullptr ? "" : display;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) unsetenv(name);
+  console.str("");
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(),
             " No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot files and "
-            "scripts are written.\n"
-            " For PNG images of the plots add the line PlotPng = 1 to Model.ini.\n");
+            "scripts are written.\n For PNG images of the plots add the line PlotPng = 1 to Model.ini.\n");
   EXPECT_FALSE(FileNonEmpty("args.txt"));
-  // With a display gnuplot starts as always; a program of another name (/bin/true in the tests) too.
-  setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-  console.str("");
-  WrtPlot(s, ms, ps.P, ps.slot, console);
-  EXPECT_EQ(console.str(), "");
-  EXPECT_EQ(ReadFile("args.txt"), "-persist\nd.plt\n");
-  unsetenv("WAYLAND_DISPLAY");
-  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
 }
 
 TEST_F(WrtPlotTest, FileThatCannotBeWrittenStopsNamingIt) {
@@ -767,8 +753,7 @@ TEST_F(WrtPlotTest, PngSettingsTitleKeyRangeAndColours) {
             "set termoption noenhanced; set title 'd: diode, Koren model, RMS error 55.1 mA over 5 points in the "
             "fit'; set key noautotitle title 'Points: measured'; set linetype 1 lc rgb '#000000' pt 7 ps 0.7; "
             "set yrange [0:10.5]");
-  EXPECT_NE(text.find("; set linetype 21 lc rgb '#8b008b' lw 1.5"), std::string::npos);
-  EXPECT_EQ(text.find("set linetype 22 "), std::string::npos);
+  EXPECT_EQ(text.substr(text.rfind("; set linetype")), "; set linetype 21 lc rgb '#8b008b' lw 1.5");
 }
 
 TEST_F(WrtPlotTest, FailedPngRunSaysNoImagesWereMade) {
