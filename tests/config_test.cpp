@@ -181,6 +181,7 @@ TEST_F(ReadIniTest, KeywordPastColumnEightyIsNotSeen) {
   const IniResult r = Read(Head("T", "Koren") + Lines({std::string(76, ' ') + "Debug = 3"}));
   ASSERT_FALSE(r.stopped);
   EXPECT_EQ(r.settings.DebugLevel, 0);
+  EXPECT_TRUE(Contains(r.console, " Debug reaches past column 80, where keywords are not read. The line is ignored.\n"));
 }
 
 TEST_F(ReadIniTest, NegativeVaOffsetGivesZeroSilently) {

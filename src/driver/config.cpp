@@ -417,8 +417,9 @@ void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head
     for (const KnownKeyword& k : kKnownKeywords) known = known || RecordMatchesKeyword(cut, k.name, k.match);
     if (known) continue;
     const std::string like = ResembledKeyword(name);
-    WriteList(console, {"Warning: line " + RenderI(line, 0) + " of " + file + ", \"" + text + "\": " + name +
-                        " is not a keyword" + (like.empty() ? "." : "; did you mean " + like + "?") +
+    const std::string why = like == name ? " reaches past column 80, where keywords are not read."
+                                         : " is not a keyword" + (like.empty() ? "." : "; did you mean " + like + "?");
+    WriteList(console, {"Warning: line " + RenderI(line, 0) + " of " + file + ", \"" + text + "\": " + name + why +
                         " The line is ignored."});
   }
   in.clear();
