@@ -183,8 +183,7 @@ TEST_F(SufficientData, OneOfThreeOutsideIsSixtySixPointSixSeven) {
 }
 
 TEST_F(SufficientData, NoMorePointsWithCurrentThanParametersStops) {
-  // A Koren triode fits 5 parameters. Five curves hold a cut-off point (0 mA) and one point with current
-  // each; 5 points with current are not enough, a sixth is.
+  // A Koren triode fits 5 parameters: 5 points with current (and 5 cut-off points) are too few, 6 are not.
   s_.TubeType = 'T';
   s_.iModel = 1;
   s_.Pmax = 0.0001f;

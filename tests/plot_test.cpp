@@ -733,11 +733,9 @@ TEST_F(WrtPlotTest, PngRunGetsNullInputAndPngSettings) {
   const std::vector<std::string> args = Lines(ReadFile("args.txt"));
   ASSERT_EQ(args.size(), 12u);
   EXPECT_EQ(args[0], "-e");
-  EXPECT_NE(args[1].find("set output 'p1.png'; set termoption noenhanced; set title 'p1: pentode, Koren model'"),
-            std::string::npos);
+  EXPECT_NE(args[1].find("'p1.png'; set termoption noenhanced; set title 'p1: pentode, Koren model'"), std::string::npos);
   EXPECT_EQ(args[2], "p1.plt");
-  EXPECT_NE(args[4].find("set output 'p1_screen.png'; set termoption noenhanced; set title 'p1 (screen current): "),
-            std::string::npos);
+  EXPECT_NE(args[4].find("'p1_screen.png'; set termoption noenhanced; set title 'p1 (screen current): "), std::string::npos);
   EXPECT_EQ(args[5], "p1.spl");
   EXPECT_EQ(args[8], "p2.plt");
   EXPECT_EQ(args[11], "p2.spl");

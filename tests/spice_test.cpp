@@ -157,7 +157,6 @@ TEST(SpiceTriode, WholeFile) {
   EXPECT_TRUE(SameText(GoldenFile(SpiceWriter::kTriode, 1), expected));
 }
 
-// The ngspice form writes every value with the digits of the float (the literals of Golden).
 TEST(SpiceTriode, NgspiceFormDeclaresParametersAndAvoidsPwr) {
   std::vector<std::string> model = TriodeModelLines();
   model[3] = "G1 1 3 VALUE={0.5*(pow(abs(V(7)),EX)+sgn(V(7))*pow(abs(V(7)),EX))/KG1}";
@@ -675,8 +674,7 @@ TEST(SpiceNgspice, EveryBodyDeclaresWhatItsInstancePasses) {
   };
   for (const auto& c : cases) {
     const TestParams t = Golden(c.code);
-    // SpicePrecision = full gives the plain body the same values as the ngspice form.
-    const std::string plain =
+    const std::string plain =  // full precision: the same values as the ngspice form
         SpiceBodyText(c.writer, t.P, t.s, c.code, SpiceDialect::kLtspice, SpicePrecision::kFull);
     const std::string ng = SpiceBodyText(c.writer, t.P, t.s, c.code, SpiceDialect::kNgspice);
     const std::vector<std::string> a = SplitLines(plain);
