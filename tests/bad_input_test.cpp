@@ -101,6 +101,11 @@ class BadInputTest : public IniDirTest {
     return std::vector<std::string>(r.lines.end() - static_cast<std::ptrdiff_t>(n), r.lines.end());
   }
 
+  // The line that names the measurement file looked for on line 3 of Model.ini.
+  std::string LookedFor(const std::string& name) const {
+    return " Looked for " + dir_ + "/" + name + ".utd, named on line 3 of Model.ini.";
+  }
+
   static void ExpectFailure(const Result& r, const std::vector<std::string>& last_lines) {
     ASSERT_TRUE(r.exited) << "the run crashed or hung";
     EXPECT_EQ(r.status, 1);
@@ -141,14 +146,14 @@ TEST_F(BadInputTest, EmptyMeasurementFile) {
 TEST_F(BadInputTest, MeasurementFileThatIsADirectory) {
   ASSERT_TRUE(std::filesystem::create_directory("d.utd"));
   WriteConfig("d");
-  ExpectFailure(Run(), {" The data file d does not exist.", " Execution halts.", kPlainStop});
+  ExpectFailure(Run(), {" The data file d does not exist.", LookedFor("d"), " Execution halts.", kPlainStop});
 }
 
 TEST_F(BadInputTest, MeasurementFileThatIsANamedPipeDoesNotHang) {
   // Opening a pipe without a writer would wait for ever; it is not a measurement file.
   ASSERT_EQ(mkfifo("p.utd", 0644), 0);
   WriteConfig("p");
-  ExpectFailure(Run(), {" The data file p does not exist.", " Execution halts.", kPlainStop});
+  ExpectFailure(Run(), {" The data file p does not exist.", LookedFor("p"), " Execution halts.", kPlainStop});
 }
 
 TEST_F(BadInputTest, StartFileThatIsADeviceIsRefused) {
@@ -164,7 +169,7 @@ TEST_F(BadInputTest, UnreadableMeasurementFile) {
   ASSERT_EQ(chmod("u.utd", 0), 0);
   if (access("u.utd", R_OK) == 0) GTEST_SKIP() << "permissions do not stop this user from reading (root)";
   WriteConfig("u");
-  ExpectFailure(Run(), {" The data file u does not exist.", " Execution halts.", kPlainStop});
+  ExpectFailure(Run(), {" The data file u does not exist.", LookedFor("u"), " Execution halts.", kPlainStop});
 }
 
 TEST_F(BadInputTest, MeasurementFileWhoseReadFails) {
@@ -245,7 +250,8 @@ TEST_F(BadInputTest, FileNameLineOfTenThousandCharacters) {
   // Names are read from the first 132 characters of their line.
   const std::string name(10000, 'f');
   WriteFile("Model.ini", Lines({"fakegnuplot", "1", name, "T", "Koren", "1.0", "0.0"}));
-  ExpectFailure(Run(), {" The data file " + name.substr(0, 132) + " does not exist.", " Execution halts.", kPlainStop});
+  ExpectFailure(Run(), {" The data file " + name.substr(0, 132) + " does not exist.", LookedFor(name.substr(0, 132)),
+                        " Execution halts.", kPlainStop});
 }
 
 TEST_F(BadInputTest, LongKeywordLineIsReadFromItsFirstEightyCharacters) {

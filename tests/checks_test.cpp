@@ -24,6 +24,7 @@ class ChecksTest : public ::testing::Test {
     ms_ = std::make_unique<MeasurementSet>();
     s_.Pmax = 100.0f;
     s_.Icmax = 1.0f;
+    s_.iModel = 4;  // a code without a parameter set: the count of points with current is no limit here
   }
   // Appends a curve to file f (files are counted as they appear).
   void AddCurve(int f, float vg1, const std::vector<Pt>& pts) {
@@ -179,6 +180,19 @@ TEST_F(SufficientData, OneOfThreeOutsideIsSixtySixPointSixSeven) {
   AddCurve(1, 0.0f, {{10, 0.01f, 0, 0}, {20, 0.01f, 0, 0}, {1000, 0.01f, 0, 0}});
   EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 2);
   EXPECT_EQ(Lines().back(), " This is 66.67% of the total number     3 of datapoints.");
+}
+
+TEST_F(SufficientData, NoMorePointsWithCurrentThanParametersStops) {
+  // A Koren triode fits 5 parameters: 5 points with current (and 5 cut-off points) are too few, 6 are not.
+  s_.TubeType = 'T';
+  s_.iModel = 1;
+  s_.Pmax = 0.0001f;
+  for (int k = 1; k <= 5; ++k) AddCurve(1, -1.0f * k, {{10, 0.0f, 0.0f, 10}, {10, 0.000001f, 0.0f, 10}});
+  EXPECT_EQ(StopOf([this] { CheckSufficientData(s_, *ms_, out_); }).lines(),
+            (std::vector<std::string>{" Only 5 of them carry a non-zero current, too few to fit 5 parameters.",
+                                      " Raise Pmax =   1.000000E-04 W or Icmax =    1000.000000 mA set in Model.ini."}));
+  AddCurve(1, -6.0f, {{10, 0.000001f, 0.0f, 10}});
+  EXPECT_EQ(CheckSufficientData(s_, *ms_, out_), 11);
 }
 
 TEST_F(SufficientData, EmptySetStops) {

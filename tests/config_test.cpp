@@ -138,6 +138,16 @@ TEST_F(ReadIniTest, HashAndStarLinesAreSkipped) {
   EXPECT_EQ(r.settings.VaOffset, 0.0f);
   EXPECT_FALSE(Contains(r.console, "Debug level"));
   EXPECT_FALSE(Contains(r.console, "cathode current"));
+  EXPECT_FALSE(Contains(r.console, "Warning"));
+}
+
+TEST_F(ReadIniTest, MisspeltKeywordsWarnAndTheRunGoesOn) {
+  const IniResult r = Read(Head("T", "Koren") + Lines({"IcMax = 2", "VaOfset = 1 ! offset", "DebugLevel=1", "x"}));
+  EXPECT_EQ(r.console, std::string(kHead) + " Tube model is triode.\n Using Koren model\n" + kPowerLine + kVgZeroLine +
+                           " Warning: line 8 of Model.ini, \"IcMax = 2\": IcMax is not a keyword; did you mean Icmax? "
+                           "The line is ignored.\n Warning: line 9 of Model.ini, \"VaOfset = 1\": VaOfset is not a "
+                           "keyword; did you mean VaOffset? The line is ignored.\n Warning: line 10 of Model.ini, "
+                           "\"DebugLevel=1\": DebugLevel is not a keyword. The line is ignored.\n" + kClosing);
 }
 
 TEST_F(ReadIniTest, NumericKeywordMustEndAtBlankOrEquals) {
@@ -170,6 +180,7 @@ TEST_F(ReadIniTest, KeywordPastColumnEightyIsNotSeen) {
   const IniResult r = Read(Head("T", "Koren") + Lines({std::string(76, ' ') + "Debug = 3"}));
   ASSERT_FALSE(r.stopped);
   EXPECT_EQ(r.settings.DebugLevel, 0);
+  EXPECT_TRUE(Contains(r.console, " Debug reaches past column 80, where keywords are not read. The line is ignored.\n"));
 }
 
 TEST_F(ReadIniTest, NegativeVaOffsetGivesZeroSilently) {
@@ -326,13 +337,26 @@ TEST_F(ReadIniTest, MissingGnuplotPath) {
   Touch("a.utd");
   ExpectPlainStop(Read(Lines({"/no/such/gnuplot  ! comment", "1", "a", "T", "Koren", "2.0", "0.0"})),
                   {" The gnuplot path /no/such/gnuplot does not exist.", " Execution halts."});
+  ExpectPlainStop(Read(Lines({"no_such_gnuplot", "1", "a", "T", "Koren", "2.0", "0.0"})),
+                  {" The gnuplot path no_such_gnuplot does not exist.",
+                   " No program no_such_gnuplot was found on the PATH either.", " Execution halts."});
+  for (const char* gnuplot : {"None", "sh"})  // plot files only, or a program on the PATH
+    EXPECT_EQ(Read(Lines({gnuplot, "1", "a", "T", "Koren", "2.0", "0.0"})).settings.GnuplotPath, gnuplot);
 }
 
 TEST_F(ReadIniTest, MissingDataFileAfterTheFoundOnes) {
   Touch("a.utd");
   const IniResult r = Read(Lines({"fakegnuplot", "2", "a", "b", "T", "Koren", "2.0", "0.0"}));
-  ExpectPlainStop(r, {" The data file b does not exist.", " Execution halts."});
+  ExpectPlainStop(r, {" The data file b does not exist.", " Looked for " + dir_ + "/b.utd, named on line 4 of Model.ini.",
+                      " Execution halts."});
   EXPECT_EQ(r.console, kHead);
+  // A count larger than the file lines reads the tube line as a file name; the ending .utd is dropped.
+  const IniResult count = Read(Lines({"fakegnuplot", "2", "a.utd", "T", "Koren", "2.0", "0.0"}));
+  ExpectPlainStop(count, {" The data file T does not exist.", " Looked for " + dir_ + "/T.utd, named on line 4 of Model.ini.",
+                          " That is no file name: the number of files on line 2 (2) may not match the file lines that "
+                          "follow it.",
+                          " Execution halts."});
+  EXPECT_EQ(count.console, " The file name a.utd on line 3 is read without its ending .utd.\n" + std::string(kHead));
 }
 
 TEST_F(ReadIniTest, StartFile) {
@@ -453,7 +477,8 @@ TEST_F(ReadIniTest, VeryLongLinesAreHandled) {
   EXPECT_EQ(junk.settings.DebugLevel, 1);
 
   const IniResult path = Read(Lines({huge, "1", "a", "T", "Koren", "2", "0"}));
-  ExpectPlainStop(path, {" The gnuplot path " + std::string(132, 'x') + " does not exist.", " Execution halts."});
+  ExpectPlainStop(path, {" The gnuplot path " + std::string(132, 'x') + " does not exist.",
+                         " No program " + std::string(132, 'x') + " was found on the PATH either.", " Execution halts."});
 
   const IniResult number = Read(Lines({"fakegnuplot", "1", "a", "T", "Koren", huge, "0"}));
   ExpectHalt(number,
@@ -465,14 +490,17 @@ TEST_F(ReadIniTest, VeryLongLinesAreHandled) {
 
 TEST_F(ReadIniTest, ExtensionKeywords) {
   const std::string head = Head("T", "Koren");
-  const IniResult r = Read(head + Lines({"SpiceDialect = ngspice", "PlotPng = 1", "FitReport = 1", "Debug = 0"}));
+  const IniResult r = Read(head + Lines({"SpiceDialect = ngspice", "PlotPng = 1", "FitReport = 1", "Debug = 0",
+                                          "SpicePrecision = Full"}));
   ASSERT_FALSE(r.stopped);
   EXPECT_EQ(r.settings.Dialect, SpiceDialect::kNgspice);
   EXPECT_TRUE(r.settings.PlotPng);
   EXPECT_TRUE(r.settings.FitReport);
+  EXPECT_EQ(r.settings.Precision, SpicePrecision::kFull);
   EXPECT_EQ(r.console, std::string(kHead) + " Tube model is triode.\n Using Koren model\n" + kPowerLine + kVgZeroLine +
                            " Debug level =          0\n"
                            " SPICE dialect is ngspice.\n"
+                           " SPICE values are written with every digit of the fit.\n"
                            " Plots are also written as PNG images.\n"
                            " A fit report file is written.\n" +
                            kClosing);

@@ -1,6 +1,7 @@
 // The program from the command line to the end of the configuration report, with a captured console and
 // closed keyboard input. Expected lines are written out by hand.
 #include "driver/driver.h"
+#include "driver/config.h"
 
 #include "driver/fit_sequence.h"
 
@@ -167,14 +168,18 @@ TEST_F(DriverTest, PlainStopLineFollowsTheMessages) {
 
 TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
   WriteValidConfig("Model.ini");
+  EXPECT_EQ(Run({"-h"}), 0);
+  const std::string short_option = output_;
   EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_EQ(output_, short_option);
   EXPECT_EQ(output_.find("Tubefit V3.000"), std::string::npos);
   EXPECT_EQ(output_.find("Data will be read"), std::string::npos);
-  for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "Koren, Nolt, NoltE or NoltI",
-                           "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "VaOffset =", "Icmax =", "RdStart =",
-                           "Debug =", "SpiceDialect =", "ngspice", "ltspice", "PlotPng = 1", "FitReport = 1"}) {
+  for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "none", "PATH", "Koren, Nolt, NoltE or NoltI",
+                           "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "ngspice", "ltspice", "not a keyword"}) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
+  ASSERT_EQ(ConfigKeywords().size(), 8u);  // every keyword the configuration reader looks up
+  for (const std::string& keyword : ConfigKeywords()) EXPECT_NE(output_.find("  " + keyword + " = "), std::string::npos);
 }
 
 TEST_F(DriverTest, VersionPrintsOneLine) {

@@ -159,6 +159,18 @@ TEST(Format, NoItemsGivesOneEmptyRecord) {
   EXPECT_EQ(records[0], "");
 }
 
+TEST(Format, RealFieldsThatNeverOverflowOrKeepEveryDigit) {
+  // A value that fits keeps its field; one that overflows gets the shortest text of the w - 1 (F) or d (E)
+  // digits a full field holds. 123456790 reads back as the float 123456792, 123456800 does not.
+  const RealFields kNever = RealFields::kNeverFull;
+  EXPECT_EQ(FormatLine("('be=',F6.3,1X,F6.3,1X,F6.3)", {5.25f, 525.0f, 525.123f}, kNever), "be= 5.250 525 525.12");
+  EXPECT_EQ(FormatLine("(F6.1,1X,F6.0,1X,E7.2,1X,E6.1)", {8.2e23f, 1234567.0f, -0.00075f, -5.0f}, kNever),
+            "8.2E+23 1234600 -0.00075 -5");
+  EXPECT_EQ(FormatLine("(F5.1,1X,F5.1,1X,E7.2,1X,F5.1,1X,F5.1)", {0.1f, 100.35f, 1e-10f, 123456792.0f, 3.4028235e38f},
+                       RealFields::kRoundTrip),
+            "0.1 100.35 1E-10 123456790 3.4028235E+38");
+}
+
 TEST(Format, MalformedFormatsAndWrongItemsAreProgramFaults) {
   EXPECT_THROW(Format("(I3", {int32_t{1}}), std::logic_error);
   EXPECT_THROW(Format("(F5.1)", {int32_t{1}}), std::logic_error);

@@ -139,11 +139,12 @@ class NgspiceSim : public ::testing::Test {
   }
 
   // Writes the file of the case in the dialect, simulates the grid and compares every current.
-  void Check(const SimCase& c, SpiceDialect dialect) {
-    SCOPED_TRACE(std::string(c.label) + (dialect == SpiceDialect::kNgspice ? ", ngspice form" : ", plain form"));
+  void Check(const SimCase& c, SpiceDialect dialect, SpicePrecision precision = SpicePrecision::kFields) {
+    SCOPED_TRACE(std::string(c.label) + (dialect == SpiceDialect::kNgspice ? ", ngspice form" : ", plain form") +
+                 (precision == SpicePrecision::kFull ? ", full precision" : ""));
     const TestParams t = MakeParams(c.code, c.values);
     std::ostringstream console;
-    const std::string file = WriteSpiceFile(c.writer, "TUBE", t.P, t.s, c.code, dialect, console);
+    const std::string file = WriteSpiceFile(c.writer, "TUBE", t.P, t.s, c.code, dialect, console, precision);
     const bool plain = dialect == SpiceDialect::kLtspice;
 
     std::ostringstream net;
@@ -239,6 +240,25 @@ TEST_F(NgspiceSim, Triode) { CheckBoth(TriodeCase()); }
 TEST_F(NgspiceSim, NoltPentode) { CheckBoth(NoltCase("Nolt pentode", 12, "PenthodeN", {})); }
 
 TEST_F(NgspiceSim, NoltEBeamTetrode) { CheckBoth(NoltCase("NoltE beam tetrode", 23, "BTetrodeNE", kTetrode)); }
+
+// Fitted values of the ECF80 pentode section (Nolt pentode, NoltE beam tetrode) fit no field exactly, and
+// beta 482.3 not F6.3 at all; with every digit written the simulated currents agree with Model to 1e-4.
+TEST_F(NgspiceSim, FittedValuesWithEveryDigit) {
+  const SimCase pentode{"fitted Nolt pentode", SpiceWriter::kPenthode, 12, "PenthodeN",
+                        {{"alpha_s", 3.797861f}, {"beta", 0.1539741f}, {"A", 2.571723e-07f}, {"kG2", 1012.758f},
+                         {"kG1", 193.3678f}, {"mu", 47.45427f}, {"ex", 1.274096f}, {"kp", 401.6365f}, {"kVB", 1788.572f}},
+                        PentodeGrid()};
+  const SimCase tetrode{"fitted NoltE beam tetrode", SpiceWriter::kPenthode, 23, "BTetrodeNE",
+                        {{"Sc", 0.3662711f}, {"nu", 16.92227f}, {"lambda", 64.18139f}, {"w", 16.92236f},
+                         {"alpha'", 16.83658f}, {"beta", 482.2567f}, {"A", 1.059558e-03f}, {"alpha_s", 482.7221f},
+                         {"kVB", 1935.952f}, {"kG1", 207.8152f}, {"ex", 1.28665f}, {"kp", 354.8931f},
+                         {"mu", 48.46451f}, {"kG2", 712.4453f}},
+                        Grid({25, 50, 100, 150, 200}, {60, 100, 160}, {0, -0.8f, -2}, {0})};
+  for (const SimCase& c : {pentode, tetrode}) {
+    Check(c, SpiceDialect::kNgspice);
+    Check(c, SpiceDialect::kLtspice, SpicePrecision::kFull);
+  }
+}
 
 TEST_F(NgspiceSim, VariableMuPentode) { CheckBoth(NoltCase("variable-mu pentode", 16, "PenthodeVN", kVarMu)); }
 

@@ -684,6 +684,26 @@ TEST_F(WrtPlotTest, MissingGnuplotIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(FileNonEmpty("d.plt"));
 }
 
+TEST_F(WrtPlotTest, GnuplotNoneOrWithoutDisplayIsNotStarted) {
+  Diode();
+  s.GnuplotPath = "none";
+  WrtPlot(s, ms, ps.P, ps.slot, console);
+  EXPECT_EQ(console.str(), " gnuplot is not started (gnuplot line none); the plot files and scripts are written.\n");
+  // A program named gnuplot without a display would wait at "pause -1" drawing nothing.
+  s.GnuplotPath = dir.path() + "/gnuplot";
+  WriteExecutable(s.GnuplotPath, kRecorder);
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display == nullptr ? "" : display;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) unsetenv(name);
+  console.str("");
+  WrtPlot(s, ms, ps.P, ps.slot, console);
+  EXPECT_EQ(console.str(),
+            " No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot files and "
+            "scripts are written.\n For PNG images of the plots add the line PlotPng = 1 to Model.ini.\n");
+  EXPECT_FALSE(FileNonEmpty("args.txt"));
+  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+}
+
 TEST_F(WrtPlotTest, FileThatCannotBeWrittenStopsNamingIt) {
   Diode();
   s.DataFile[1] = "no_such_dir/d";
@@ -713,12 +733,25 @@ TEST_F(WrtPlotTest, PngRunGetsNullInputAndPngSettings) {
   const std::vector<std::string> args = Lines(ReadFile("args.txt"));
   ASSERT_EQ(args.size(), 12u);
   EXPECT_EQ(args[0], "-e");
-  EXPECT_NE(args[1].find("set output 'p1.png'"), std::string::npos);
+  EXPECT_NE(args[1].find("'p1.png'; set termoption noenhanced; set title 'p1: pentode, Koren model'"), std::string::npos);
   EXPECT_EQ(args[2], "p1.plt");
-  EXPECT_NE(args[4].find("set output 'p1_screen.png'"), std::string::npos);
+  EXPECT_NE(args[4].find("'p1_screen.png'; set termoption noenhanced; set title 'p1 (screen current): "), std::string::npos);
   EXPECT_EQ(args[5], "p1.spl");
   EXPECT_EQ(args[8], "p2.plt");
   EXPECT_EQ(args[11], "p2.spl");
+}
+
+TEST_F(WrtPlotTest, PngSettingsTitleKeyRangeAndColours) {
+  // Measured 2.5, 5, 7.5, 10 mA against fitted 25, 50, 75, 100 mA at 25..100 V (and 0 at 0 V): RMS error
+  // sqrt((22.5^2 + 45^2 + 67.5^2 + 90^2) / 5) = 55.11 mA; y range 0 to 10 mA plus 5 %.
+  Diode();
+  s.Pmax = 2.0f;
+  const std::string text = PngSettings(s, ms, 1, ps.P, ps.slot, false);
+  EXPECT_EQ(text.substr(0, text.find("; set linetype 2 ")),
+            "set termoption noenhanced; set title 'd: diode, Koren model, RMS error 55.1 mA over 5 points in the "
+            "fit'; set key noautotitle title 'Points: measured'; set linetype 1 lc rgb '#000000' pt 7 ps 0.7; "
+            "set yrange [0:10.5]");
+  EXPECT_EQ(text.substr(text.rfind("; set linetype")), "; set linetype 21 lc rgb '#8b008b' lw 1.5");
 }
 
 TEST_F(WrtPlotTest, FailedPngRunSaysNoImagesWereMade) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -237,6 +238,15 @@ TEST_F(FitReportRun, ReportFollowsTheStandardVariancesWithTheFitsR2) {
   const std::vector<std::string> written = SplitLines(text.str());
   ASSERT_EQ(written.size(), 13u);
   for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(written[i], lines[head + i]);
+}
+
+TEST(FitReportLines, ParametersTheDataDoNotDetermine) {
+  // Above 100 % in magnitude only (the ECF80 NoltE beta of -8.6E+05 %); NaN is announced by the table.
+  ParamVector SV{0.0f, 100.0f, -8.6e5f, std::nanf("")};
+  std::array<std::string, MxNP + 1> names{"", "kG1                 ", "beta                ", "A"};
+  EXPECT_EQ(UndeterminedParameterLines(3, SV, names),
+            std::vector<std::string>{" The data do not determine beta: its standard variance is  860000.000000 %, "
+                                     "more than its value; other values fit as well."});
 }
 
 TEST_F(FitReportRun, NoReportWithoutTheKeyword) {

@@ -162,10 +162,10 @@ TEST(SpiceTriode, NgspiceFormDeclaresParametersAndAvoidsPwr) {
   model[3] = "G1 1 3 VALUE={0.5*(pow(abs(V(7)),EX)+sgn(V(7))*pow(abs(V(7)),EX))/KG1}";
   const std::vector<std::string> expected = Concat(
       Concat(Header("ECC83", " 1 2 3; A G C;"),
-             {"X1 1 2 3 TriodeK MU= 31.42 EX=1.372 KG1=1234.6 KP= 345.7 KVB=  457. RGI=2000",
+             {"X1 1 2 3 TriodeK MU=31.4159 EX=1.37219 KG1=1234.567 KP=345.678 KVB=456.789 RGI=2000",
               "+ CCG=0.0P  CGP=0.0P CCP=0.0P  ;"}),
-      Concat(Middle(".SUBCKT TriodeK 1 2 3 PARAMS: MU=31.42 EX=1.372 KG1=1234.6 KP=345.7 KVB=457. RGI=2000 "
-                    "CCG=0.0P CGP=0.0P CCP=0.0P; A G C"),
+      Concat(Middle(".SUBCKT TriodeK 1 2 3 PARAMS: MU=31.4159 EX=1.37219 KG1=1234.567 KP=345.678 KVB=456.789 "
+                    "RGI=2000 CCG=0.0P CGP=0.0P CCP=0.0P; A G C"),
              model));
   EXPECT_TRUE(SameText(GoldenFile(SpiceWriter::kTriode, 1, SpiceDialect::kNgspice), expected));
 }
@@ -430,7 +430,8 @@ TEST(SpiceCoefficients, HepthodeShowsAl) {
 
 TEST(SpiceOverflow, NegativeCoefficientsWhenKg1AboveKg2) {
   // kG1 = 4000 > kG2 = 1000: 1/4000 - 1/1000 = -7.5e-4, al = 1 - (3/1000)*4000 = -11,
-  // al/4000 + 2/1000 = -7.5e-4; negative values do not fit E7.2 (pentode) or E8.3 (tetrode).
+  // al/4000 + 2/1000 = -7.5e-4; negative values do not fit E7.2 (pentode) or E8.3 (tetrode), so they are
+  // written in the shortest text of their 2 (3) digits instead of asterisks.
   TestParams t = Golden(12);
   t.P[t.s.kG1] = 4000.0f;
   t.P[t.s.kG2] = 1000.0f;
@@ -439,7 +440,7 @@ TEST(SpiceOverflow, NegativeCoefficientsWhenKg1AboveKg2) {
   std::vector<std::string> lines =
       SplitLines(SpiceBodyText(SpiceWriter::kPenthode, t.P, t.s, 12, SpiceDialect::kLtspice));
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "+ Ookg1mOokG2=******* Aokg1=.25E-07 alkg1palskg2=******* be=  0.09 als=  2.00 RGI=2000");
+  EXPECT_EQ(lines[1], "+ Ookg1mOokG2=-0.00075 Aokg1=.25E-07 alkg1palskg2=-0.00075 be=  0.09 als=  2.00 RGI=2000");
 
   TestParams b = Golden(13);
   b.P[b.s.kG1] = 4000.0f;
@@ -448,7 +449,7 @@ TEST(SpiceOverflow, NegativeCoefficientsWhenKg1AboveKg2) {
   b.P[b.s.alpha_s] = 2.0f;
   lines = SplitLines(SpiceBodyText(SpiceWriter::kPenthode, b.P, b.s, 13, SpiceDialect::kLtspice));
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "+ Ookg1mOokG2=******** Aokg1=.25E-07 alkg1palskg2=******** be= 0.088 als=  2.00 RGI=2000");
+  EXPECT_EQ(lines[2], "+ Ookg1mOokG2=-0.00075 Aokg1=.25E-07 alkg1palskg2=-0.00075 be= 0.088 als=  2.00 RGI=2000");
 }
 
 TEST(SpiceOverflow, NegativeMu3AndLargeKvbAndMu) {
@@ -457,7 +458,7 @@ TEST(SpiceOverflow, NegativeMu3AndLargeKvbAndMu) {
   std::vector<std::string> lines =
       SplitLines(SpiceBodyText(SpiceWriter::kHepthode, h.P, h.s, 14, SpiceDialect::kLtspice));
   ASSERT_GE(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "X1 1 2 3 4 5 HepthodeN MU= 31.4 MU3=****** EX=1.372 kG1=1234.6 KP= 345.7 kVB =   456.8 kG2= 4567.9");
+  EXPECT_EQ(lines[0], "X1 1 2 3 4 5 HepthodeN MU= 31.4 MU3=-5 EX=1.372 kG1=1234.6 KP= 345.7 kVB =   456.8 kG2= 4567.9");
 
   TestParams t = Golden(1);
   t.P[t.s.kVB] = 100000.0f;
@@ -465,11 +466,11 @@ TEST(SpiceOverflow, NegativeMu3AndLargeKvbAndMu) {
   t.P[t.s.ex] = 10.0f;
   lines = SplitLines(SpiceBodyText(SpiceWriter::kTriode, t.P, t.s, 1, SpiceDialect::kLtspice));
   ASSERT_GE(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "X1 1 2 3 TriodeK MU=****** EX=***** KG1=1234.6 KP= 345.7 KVB=****** RGI=2000");
-  // 99999.4 still fits F6.0.
+  EXPECT_EQ(lines[0], "X1 1 2 3 TriodeK MU=1000 EX=10 KG1=1234.6 KP= 345.7 KVB=1E+05 RGI=2000");
+  // 99999.4 still fits F6.0; the overflowing fields keep the value in their 5 (4) digits.
   t.P[t.s.kVB] = 99999.4f;
   lines = SplitLines(SpiceBodyText(SpiceWriter::kTriode, t.P, t.s, 1, SpiceDialect::kLtspice));
-  EXPECT_EQ(lines[0], "X1 1 2 3 TriodeK MU=****** EX=***** KG1=1234.6 KP= 345.7 KVB=99999. RGI=2000");
+  EXPECT_EQ(lines[0], "X1 1 2 3 TriodeK MU=1000 EX=10 KG1=1234.6 KP= 345.7 KVB=99999. RGI=2000");
 }
 
 TEST(SpiceOverflow, WideTetrodeValues) {
@@ -478,7 +479,7 @@ TEST(SpiceOverflow, WideTetrodeValues) {
   const std::vector<std::string> lines =
       SplitLines(SpiceBodyText(SpiceWriter::kPenthode, b.P, b.s, 23, SpiceDialect::kLtspice));
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "+Sc=.12E-02 ap= 0.046 w=******* nu=  2.35 lam=    12.3");
+  EXPECT_EQ(lines[1], "+Sc=.12E-02 ap= 0.046 w=1E+06 nu=  2.35 lam=    12.3");
 }
 
 // --- names, console lines and files ---
@@ -489,12 +490,17 @@ TEST(SpiceName, FirstEightyCharactersWithoutTrailingBlanks) {
   EXPECT_EQ(SubcircuitName("ECC83     "), "ECC83");
   EXPECT_EQ(SubcircuitName(std::string(78, 'x') + "  yz"), std::string(78, 'x'));
   EXPECT_EQ(SubcircuitName("data/EL34"), "data/EL34");
+  EXPECT_EQ(SubcircuitTitle("data/EL34"), "EL34");
   const TestParams t = Golden(1);
   const std::vector<std::string> lines = SplitLines(
       SpiceFileText(SpiceWriter::kTriode, "ECC83   ", t.P, t.s, 1, SpiceDialect::kLtspice, " 7-Mar-2016"));
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[1], ".SUBCKT ECC83 1 2 3; A G C;");
   EXPECT_EQ(lines[3], "* Model created:  7-Mar-2016");
+  // A folder in the name stays in the file name only: "/" is no part of a SPICE name.
+  EXPECT_EQ(SplitLines(SpiceFileText(SpiceWriter::kTriode, "data/ECC83", t.P, t.s, 1, SpiceDialect::kLtspice,
+                                     " 7-Mar-2016"))[1],
+            ".SUBCKT ECC83 1 2 3; A G C;");
 }
 
 TEST(SpiceName, DateLineOfAOneDigitDay) {
@@ -649,23 +655,27 @@ TEST(SpiceNgspice, EveryBodyDeclaresWhatItsInstancePasses) {
     int32_t code;
     const char* subckt;
   } cases[] = {
-      {SpiceWriter::kDiode, 0, ".SUBCKT DiodeK 1 2 PARAMS: EX=1.372 k=2345.7 eps=-0.3 CCP=0.0P; A C"},
+      {SpiceWriter::kDiode, 0, ".SUBCKT DiodeK 1 2 PARAMS: EX=1.37219 k=2345.678 eps=-0.345678 CCP=0.0P; A C"},
       {SpiceWriter::kPenthode, 2,
-       ".SUBCKT PentodeK 1 2 3 4 PARAMS: MU=31.4 EX=1.372 kG1=1234.6 KP=345.7 kVB=456.8 kG2=4567.9 RGI=2000 "
-       "CCG=0.0P CPG1=0.0p CGP=0.0P CCP=0.0P ; A G2 G1 C"},
+       ".SUBCKT PentodeK 1 2 3 4 PARAMS: MU=31.4159 EX=1.37219 kG1=1234.567 KP=345.678 kVB=456.789 kG2=4567.891 "
+       "RGI=2000 CCG=0.0P CPG1=0.0p CGP=0.0P CCP=0.0P ; A G2 G1 C"},
+      // Combined coefficients in double: 1/1234.567 - 1/4567.891 = 5.91081e-4, 0.000234567/1234.567 =
+      // 1.89999e-7, al = 1 - (4.21987/4567.891)*1234.567 = -0.140507, al/1234.567 + 3.21987/4567.891 = 5.91081e-4.
       {SpiceWriter::kPenthode, 16,
-       ".SUBCKT PenthodeVN 1 2 3 4 PARAMS: MU=31.4 EX=1.372 kG1=1234.6 KP=345.7 kVB=456.8 kG2=4567.9 MUb=12.3 "
-       "EXb=1.654 svar=0.235 Ookg1mOokG2=.59E-03 Aokg1=.19E-06 alkg1palskg2=.59E-03 be=0.09 als=3.22 RGI=2000 "
-       "CCG1=0.0P CCG2=0.0p CPG1=0.0p CG1G2=0.0p CCP=0.0P; A G2 G1 C"},
+       ".SUBCKT PenthodeVN 1 2 3 4 PARAMS: MU=31.4159 EX=1.37219 kG1=1234.567 KP=345.678 kVB=456.789 kG2=4567.891 "
+       "MUb=12.3456 EXb=1.65432 svar=0.234567 Ookg1mOokG2=0.00059108116 Aokg1=1.899994E-07 "
+       "alkg1palskg2=0.0005910812 be=0.0876543 als=3.21987 RGI=2000 CCG1=0.0P CCG2=0.0p CPG1=0.0p CG1G2=0.0p "
+       "CCP=0.0P; A G2 G1 C"},
       {SpiceWriter::kPenthodeg3, 25,
-       ".SUBCKT Penthodeg3NE 1 2 3 4 5 PARAMS: MU=31.4 MU3=.5E+01 EX=1.372 kG1=1234.6 KP=345.7 kVB=456.8 "
-       "kG2=4567.9 MUp=7.7 EXX=1.235 kG1p=234.6 V0=3.5 Ookg1mOokG2=.59E-03 Aokg1=.19E-06 al=-.14E+00 "
-       "alkg1palskg2=.59E-03 be=0.09 als=3.22 RGI=2000 CCG1=0.0P CCG2=0.0p CCG3=0.0p CPG1=0.0p CG1G2=0.0p "
-       "CG1G3=0.0p CCP=0.0P; A G3 G2 G1 C"},
+       ".SUBCKT Penthodeg3NE 1 2 3 4 5 PARAMS: MU=31.4159 MU3=5.43219 EX=1.37219 kG1=1234.567 KP=345.678 "
+       "kVB=456.789 kG2=4567.891 MUp=7.65432 EXX=1.23456 kG1p=234.567 V0=3.45678 Ookg1mOokG2=0.00059108116 "
+       "Aokg1=1.899994E-07 al=-0.1405071 alkg1palskg2=0.0005910812 be=0.0876543 als=3.21987 RGI=2000 CCG1=0.0P "
+       "CCG2=0.0p CCG3=0.0p CPG1=0.0p CG1G2=0.0p CG1G3=0.0p CCP=0.0P; A G3 G2 G1 C"},
   };
   for (const auto& c : cases) {
     const TestParams t = Golden(c.code);
-    const std::string plain = SpiceBodyText(c.writer, t.P, t.s, c.code, SpiceDialect::kLtspice);
+    const std::string plain =  // full precision: the same values as the ngspice form
+        SpiceBodyText(c.writer, t.P, t.s, c.code, SpiceDialect::kLtspice, SpicePrecision::kFull);
     const std::string ng = SpiceBodyText(c.writer, t.P, t.s, c.code, SpiceDialect::kNgspice);
     const std::vector<std::string> a = SplitLines(plain);
     const std::vector<std::string> b = SplitLines(ng);

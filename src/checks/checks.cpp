@@ -5,6 +5,7 @@
 
 #include "core/matrix.h"
 #include "fit/linear.h"
+#include "models/models.h"
 #include "text/format.h"
 #include "text/stop.h"
 
@@ -99,12 +100,15 @@ int32_t CheckSufficientData(const Settings& s, const MeasurementSet& ms, std::os
 
   int32_t all_points = 0;
   int32_t in_fit = 0;
+  int32_t with_current = 0;  // points in the fit with a non-zero anode or screen current
   for (int f = 1; f <= ms.NFiles; ++f) {
     for (int k = 1; k <= ms.file[f].NVg; ++k) {
       const MeasCurve& c = ms.curve(f, k);
       all_points += c.NPts;
       for (int p = 1; p <= c.NPts; ++p) {
-        if (InFitWindow(c.pt[p], s.Pmax, s.Icmax)) ++in_fit;
+        if (!InFitWindow(c.pt[p], s.Pmax, s.Icmax)) continue;
+        ++in_fit;
+        if (c.pt[p].Ia != 0.0f || c.pt[p].Is != 0.0f) ++with_current;
       }
     }
   }
@@ -117,6 +121,20 @@ int32_t CheckSufficientData(const Settings& s, const MeasurementSet& ms, std::os
                  {ListDirected({"No datapoint lies inside the fit window Va*Ia < Pmax, Ia+Is < Icmax set in " +
                                 TrimRight(s.IniFile) + "."}),
                   ListDirected({"Pmax =", s.Pmax, " W, Icmax =", s.Icmax * 1000.0f, " mA."})});
+  }
+
+  // Cut-off points only say that the current is zero. With no more of the others than parameters the fit
+  // matches them exactly (or not at all) and would report a perfect fit of nothing.
+  ParamSet ps;
+  ParamIdent(s.iModel, ps);
+  if (with_current <= ps.NFit) {
+    WriteFormatted(console, "(X,'Total number of datapoints in the fit equals:',I5,'.')", {in_fit});
+    StopWithText("Execution halts",
+                 {ListDirected({"Only " + RenderI(with_current, 0) +
+                                " of them carry a non-zero current, too few to fit " + RenderI(ps.NFit, 0) +
+                                " parameters."}),
+                  ListDirected({"Raise Pmax =", s.Pmax, " W or Icmax =", s.Icmax * 1000.0f, " mA set in " +
+                                TrimRight(s.IniFile) + "."})});
   }
 
   WriteFormatted(console, "(X,'Total number of datapoints in the fit equals:',I5,'.')", {in_fit});

@@ -15,7 +15,8 @@ namespace tubefit {
 // All tube types: counts the points in the fit (Va*Ia < s.Pmax W and Ia + Is < s.Icmax A) and prints the count
 // and its share of all points. Tube T, X: warns below 5 curves in all. Tube P, B, V: warns below 3 files and
 // below 9 curves in all; tube V also for every file below 8 curves. Returns the points in the fit.
-// Stops for a set without any point, and for a set without any point in the fit (message names s.IniFile).
+// Stops for a set without any point, for a set without any point in the fit, and when no more points in
+// the fit carry a non-zero current than the model of s.iModel fits parameters (messages name s.IniFile).
 int32_t CheckSufficientData(const Settings& s, const MeasurementSet& ms, std::ostream& console);
 
 // Tube P, B: warns when the anode currents at the highest anode voltage of the constant-screen curves span

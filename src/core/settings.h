@@ -10,6 +10,9 @@
 namespace tubefit {
 
 enum class SpiceDialect { kLtspice, kNgspice };
+// Digits of the values in the subcircuit files: the fields of the plain files, or every value with the
+// digits that read back to the same 32-bit float (always so in the ngspice dialect).
+enum class SpicePrecision { kFields, kFull };
 
 struct Settings {
   std::string IniFile = "Model.ini";
@@ -29,6 +32,7 @@ struct Settings {
 
   // Opt-in extensions; their defaults give the plain output.
   SpiceDialect Dialect = SpiceDialect::kLtspice;
+  SpicePrecision Precision = SpicePrecision::kFields;
   bool PlotPng = false;
   bool FitReport = false;
 };

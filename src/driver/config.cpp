@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <vector>
 
 #include "param.h"
+#include "plot/run_command.h"
 #include "text/format.h"
 #include "text/stop.h"
 #include "text/textfile.h"
@@ -187,6 +189,9 @@ class HeadReader {
     return RealOrStop(item, file_, line_, what);
   }
 
+  // Number of the last line read.
+  int32_t line() const { return line_; }
+
  private:
   std::istream& in_;
   const std::string& file_;
@@ -238,6 +243,32 @@ bool OnOffKeyword(std::istream& in, const std::string& file, std::string_view ke
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
+}
+
+// True if the name ends in ".utd" (any case) after at least one character.
+bool EndsWithUtd(const std::string& name) { return name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".utd"; }
+
+// Ends the run for a measurement file that does not exist: names the path looked for and the line. A name
+// that is a tube letter, a model family or a number is most likely the line after the file lines, read as
+// a file name because the count on line 2 is too large.
+[[noreturn]] void MissingDataFile(const std::string& name, const std::string& file, int32_t line, int32_t count) {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(name + ".utd", error);
+  std::vector<std::string> lines = {
+      Line("The data file " + name + " does not exist."),
+      Line("Looked for " + (error ? name + ".utd" : path.string()) + ", named on line " + RenderI(line, 0) + " of " +
+           file + ".")};
+  const std::string lower = Lower(name);
+  const bool number = name.find_first_of("0123456789") != std::string::npos &&
+                      name.find_first_not_of("0123456789+-.,eEdD") == std::string::npos;
+  const bool tube = name.size() == 1 && std::string("DTPBHFVXY").find(name[0]) != std::string::npos;
+  const bool family = lower == "koren" || lower == "nolt" || lower == "nolte" || lower == "nolti";
+  if (tube || family || number) {
+    lines.push_back(Line("That is no file name: the number of files on line 2 (" + RenderI(count, 0) +
+                         ") may not match the file lines that follow it."));
+  }
+  lines.push_back(Line("Execution halts."));
+  PlainStop(lines);
 }
 
 // Reads the tube line and reports it; returns the tube-type base of iModel. Stops for an unknown letter.
@@ -332,6 +363,68 @@ void ApplyFamilyRules(Settings& settings, std::ostream& console) {
   }
 }
 
+// Every keyword the reader looks up, with the way a record matches it.
+struct KnownKeyword {
+  const char* name;
+  KeywordMatch match;
+};
+constexpr KnownKeyword kKnownKeywords[] = {
+    {"VaOffset", KeywordMatch::kWholeWord},     {"Icmax", KeywordMatch::kWholeWord},
+    {"RdStart", KeywordMatch::kAnywhere},       {"Debug", KeywordMatch::kWholeWord},
+    {"SpiceDialect", KeywordMatch::kAnywhere},  {"SpicePrecision", KeywordMatch::kWholeWord},
+    {"PlotPng", KeywordMatch::kWholeWord},      {"FitReport", KeywordMatch::kWholeWord},
+};
+
+// True if the two texts are equal but for one inserted, deleted or replaced character.
+bool OneEditApart(const std::string& a, const std::string& b) {
+  const std::string& s = a.size() <= b.size() ? a : b;  // the shorter
+  const std::string& t = a.size() <= b.size() ? b : a;
+  if (t.size() - s.size() > 1) return false;
+  size_t i = 0;
+  while (i < s.size() && s[i] == t[i]) ++i;
+  if (s.size() == t.size()) return i < s.size() && s.substr(i + 1) == t.substr(i + 1);
+  return s.substr(i) == t.substr(i + 1);
+}
+
+// The known keyword that `name` resembles: the same letters in another case, else one edit away in any
+// case; empty when none does.
+std::string ResembledKeyword(const std::string& name) {
+  const std::string lower = Lower(name);
+  for (const KnownKeyword& k : kKnownKeywords)
+    if (Lower(k.name) == lower) return k.name;
+  for (const KnownKeyword& k : kKnownKeywords)
+    if (OneEditApart(Lower(k.name), lower)) return k.name;
+  return "";
+}
+
+// Warns about every line after the positional head of the form name = value whose name no keyword lookup
+// takes: such a line is ignored, which a misspelt keyword (IcMax, VaOfset) would otherwise be silently.
+void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head_lines, std::ostream& console) {
+  in.clear();
+  in.seekg(0);
+  std::string record;
+  int32_t line = 0;
+  while (ReadRecord(in, record)) {
+    ++line;
+    if (line <= head_lines || record.empty() || record[0] == '#' || record[0] == '*') continue;
+    const std::string text = TrimmedLine(record);
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = TrimRight(text.substr(0, eq).substr(text.find_first_not_of(" \t")));
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos) continue;
+    const std::string cut = record.substr(0, kKeywordRecordLength);
+    bool known = false;
+    for (const KnownKeyword& k : kKnownKeywords) known = known || RecordMatchesKeyword(cut, k.name, k.match);
+    if (known) continue;
+    const std::string like = ResembledKeyword(name);
+    const std::string why = like == name ? " reaches past column 80, where keywords are not read."
+                                         : " is not a keyword" + (like.empty() ? "." : "; did you mean " + like + "?");
+    WriteList(console, {"Warning: line " + RenderI(line, 0) + " of " + file + ", \"" + text + "\": " + name + why +
+                        " The line is ignored."});
+  }
+  in.clear();
+}
+
 // The keyword lines: VaOffset, Icmax, RdStart, Debug, then the opt-in extensions.
 void ReadKeywords(std::istream& in, const std::string& file, Settings& settings, std::ostream& console) {
   const float va_offset = LookupReal(in, file, "VaOffset");
@@ -373,6 +466,19 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
     WriteList(console, {"SPICE dialect is " + name + "."});
   }
 
+  const KeywordValue precision = FindKeywordValue(in, file, "SpicePrecision", KeywordMatch::kWholeWord, true);
+  if (precision.found) {
+    const std::string name = Lower(precision.item.text);
+    if (name == "full") {
+      settings.Precision = SpicePrecision::kFull;
+    } else if (name != "fields") {
+      InputError(file, precision.line, "unknown SpicePrecision, " + Found(precision.item.text) +
+                                           "; known are full and fields.");
+    }
+    WriteList(console, {"SPICE values are written with " +
+                        std::string(name == "full" ? "every digit of the fit." : "the digits of their fields.")});
+  }
+
   settings.PlotPng = OnOffKeyword(in, file, "PlotPng");
   if (settings.PlotPng) WriteList(console, {"Plots are also written as PNG images."});
 
@@ -381,6 +487,23 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
 }
 
 }  // namespace
+
+std::vector<std::string> ConfigKeywords() {
+  std::vector<std::string> names;
+  for (const KnownKeyword& k : kKnownKeywords) names.push_back(k.name);
+  return names;
+}
+
+bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match) {
+  const size_t pos = record.find(keyword);
+  if (pos == std::string::npos) return false;
+  if (match == KeywordMatch::kWholeWord) {
+    size_t end = record.find_first_of(" \t=", pos);
+    if (end == std::string::npos) end = record.size();
+    if (end - pos != keyword.size()) return false;
+  }
+  return true;
+}
 
 KeywordRecord FindKeyword(std::istream& in, std::string_view keyword, KeywordMatch match) {
   in.clear();
@@ -392,13 +515,7 @@ KeywordRecord FindKeyword(std::istream& in, std::string_view keyword, KeywordMat
     ++line;
     if (record.size() > kKeywordRecordLength) record.resize(kKeywordRecordLength);
     if (!record.empty() && (record[0] == '#' || record[0] == '*')) continue;
-    const size_t pos = record.find(keyword);
-    if (pos == std::string::npos) continue;
-    if (match == KeywordMatch::kWholeWord) {
-      size_t end = record.find_first_of(" \t=", pos);
-      if (end == std::string::npos) end = record.size();
-      if (end - pos != keyword.size()) continue;
-    }
+    if (!RecordMatchesKeyword(record, keyword, match)) continue;
     hit.found = true;
     hit.line = line;
     hit.record = record;
@@ -435,8 +552,14 @@ void ReadIni(Settings& settings, std::ostream& console) {
   HeadReader head(in, file);
 
   settings.GnuplotPath = head.TrimmedRecord("the gnuplot path");
-  if (!FileExists(settings.GnuplotPath)) {
-    PlainStop({Line("The gnuplot path " + settings.GnuplotPath + " does not exist."), Line("Execution halts.")});
+  // "none" writes the plot files without starting gnuplot; a bare program name may also be one on PATH.
+  const std::string& gnuplot = settings.GnuplotPath;
+  const bool bare = gnuplot.find('/') == std::string::npos;
+  if (Lower(gnuplot) != "none" && !FileExists(gnuplot) && !(bare && ProgramFound(gnuplot))) {
+    std::vector<std::string> lines = {Line("The gnuplot path " + gnuplot + " does not exist.")};
+    if (bare) lines.push_back(Line("No program " + gnuplot + " was found on the PATH either."));
+    lines.push_back(Line("Execution halts."));
+    PlainStop(lines);
   }
 
   settings.NFiles = head.Int("the number of files");
@@ -450,10 +573,13 @@ void ReadIni(Settings& settings, std::ostream& console) {
   }
 
   for (int32_t i = 1; i <= settings.NFiles; ++i) {
-    const std::string name = head.TrimmedRecord("the name of data file " + RenderI(i, 0));
-    if (!FileExists(name + ".utd")) {
-      PlainStop({Line("The data file " + name + " does not exist."), Line("Execution halts.")});
+    std::string name = head.TrimmedRecord("the name of data file " + RenderI(i, 0));
+    if (EndsWithUtd(name) && !FileExists(name + ".utd")) {
+      WriteList(console, {"The file name " + name + " on line " + RenderI(head.line(), 0) +
+                          " is read without its ending .utd."});
+      name.resize(name.size() - 4);
     }
+    if (!FileExists(name + ".utd")) MissingDataFile(name, file, head.line(), settings.NFiles);
     settings.DataFile[static_cast<size_t>(i)] = name;
     WriteList(console, {"Data will be read from file " + name + "(.utd)"});
   }
@@ -469,6 +595,7 @@ void ReadIni(Settings& settings, std::ostream& console) {
   WriteList(console, {"Vg offset equals", settings.VgOffset});
 
   ReadKeywords(in, file, settings, console);
+  WarnUnknownKeywords(in, file, head.line(), console);
   in.close();
 
   WriteList(console);

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/settings.h"
 
@@ -33,6 +34,13 @@ struct KeywordRecord {
   int32_t line = 0;    // 1-based line number of the record in the file
   std::string record;  // the record, cut to its first 80 characters
 };
+
+// The names of every keyword the reader looks up, in the order of the lookups.
+std::vector<std::string> ConfigKeywords();
+
+// True if the record (cut to 80 characters) matches the keyword: it holds the keyword text, and for
+// kWholeWord that text runs up to a blank, TAB, "=" or the end of the record.
+bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match);
 
 // Keyword lookup: rewinds `in` and scans it from the top, record by record, each record cut to 80
 // characters; records whose first character is "#" or "*" are skipped. Only the first occurrence of the

@@ -35,19 +35,21 @@ void WriteUsage(std::ostream& out) {
       "subcircuit, parameter files and gnuplot plots of measured against fitted curves.",
       "",
       "Usage: tubefit [configuration-file]",
-      "       tubefit --help | --version",
+      "       tubefit --help | -h | --version",
       "The configuration file is Model.ini in the working directory unless one is named",
       "(the first 80 characters of the name are used).",
       "",
       "Configuration file, positional lines first, in this order, no comment lines between them:",
-      "  gnuplot path         full path of the gnuplot executable (a \"!\" starts a comment)",
+      "  gnuplot path         full path of the gnuplot executable, or a program name on the PATH",
+      "                       (gnuplot), or none: plot files only (a \"!\" starts a comment)",
       "  number of files      number of measurement files, 1 to 20",
       "  file names           one line per file: the measurement file name without \".utd\"",
       "  tube type            D, T, P, B, H, F, V, X or Y",
       "  model family         Koren, Nolt, NoltE or NoltI",
       "  Pmax                 fit only points whose anode dissipation Va*Ia is below this, W",
       "  VgOffset             added to every grid voltage read from the files, V",
-      "Then keyword lines \"keyword = value\", anywhere; lines starting with # or * are ignored:",
+      "Then keyword lines \"keyword = value\", anywhere; lines starting with # or * are ignored, and",
+      "a line \"name = value\" whose name is not a keyword below is ignored with a warning:",
       "  VaOffset = volts     added to every anode voltage (negative values give 0)",
       "  Icmax = mA           fit only points whose cathode current Ia+Is is below this",
       "                       (default 1000 mA)",
@@ -55,9 +57,13 @@ void WriteUsage(std::ostream& out) {
       "  Debug = level        1 or more: more console detail and analysis files;",
       "                       2 or more: estimator detail",
       "  SpiceDialect = name  ngspice or ltspice: simulator the subcircuit files are written for",
-      "                       (default ltspice)",
-      "  PlotPng = 1          also write the plots as PNG images",
-      "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt",
+      "                       (default ltspice); ngspice writes every value with all its digits",
+      "  SpicePrecision = full  write every subcircuit value with the digits that give back the",
+      "                       fitted 32-bit number (default fields: the plain field widths)",
+      "  PlotPng = 1          write the plots as PNG images instead of showing them (no display",
+      "                       needed): titled, measured points marked, scaled to the data",
+      "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt;",
+      "                       name every parameter the data do not determine (variance > 100 %)",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }
@@ -85,7 +91,7 @@ int RunProgram(int argc, const char* const argv[], Console& console) {
   std::ostream& out = console.out;
   if (argc > 1 && argv[1] != nullptr) {
     const std::string option = argv[1];
-    if (option == "--help") {
+    if (option == "--help" || option == "-h") {
       WriteUsage(out);
       out.flush();
       return 0;

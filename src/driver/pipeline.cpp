@@ -27,7 +27,7 @@ void WriteSubcircuits(RunState& state, std::ostream& out) {
   ParamSet& ps = state.params;
   const std::string& first = settings.DataFile[1];
   const ModelInfo& model = ModelInfoFor(settings.iModel);
-  WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out);
+  WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out, settings.Precision);
   const int32_t last = settings.NFiles;
   if (!model.companion_triode || state.meas.file[last].SweepType != kSweepVsVa) return;
   float dex = 0.0f;
@@ -35,7 +35,7 @@ void WriteSubcircuits(RunState& state, std::ostream& out) {
   if (settings.DebugLevel >= 1) WriteList(out, {"dex = ", dex});
   ps.P[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
   SpiceTriode(settings.DataFile[last], ps.P, ps.slot, ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect,
-              out);
+              out, settings.Precision);
   ps.P[ps.slot.ex] = ps.P[ps.slot.ex] - dex;
 }
 
@@ -74,7 +74,10 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out, {"Standard variances (in %) for each parameter:"});
   WriteParTable(out, ps.NFit, state.SV, ps.name);
 
-  if (settings.FitReport) WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
+  if (settings.FitReport) {
+    for (const std::string& line : UndeterminedParameterLines(ps.NFit, state.SV, ps.name)) out << line << '\n';
+    WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
+  }
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
 }

@@ -121,4 +121,18 @@ void WriteFitReport(const Settings& settings, const MeasurementSet& ms, const Pa
   WriteList(console, {"Fit report written to file Fit.txt"});
 }
 
+std::vector<std::string> UndeterminedParameterLines(int32_t NFit, const ParamVector& SV,
+                                                    const std::array<std::string, MxNP + 1>& names) {
+  constexpr float kDeterminedLimit = 100.0f;  // %: a standard deviation larger than the value itself
+  std::vector<std::string> lines;
+  for (int32_t i = 1; i <= NFit && i <= MxNP; ++i) {
+    const float sv = SV[static_cast<size_t>(i)];
+    if (!(std::fabs(sv) > kDeterminedLimit)) continue;
+    lines.push_back(ListDirected({"The data do not determine " + TrimRight(names[static_cast<size_t>(i)]) +
+                                  ": its standard variance is", std::fabs(sv),
+                                  " %, more than its value; other values fit as well."}));
+  }
+  return lines;
+}
+
 }  // namespace tubefit

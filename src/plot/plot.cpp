@@ -3,10 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
+#include "fit/report.h"
 #include "models/models.h"
 #include "param.h"
 #include "plot/run_command.h"
@@ -26,6 +30,34 @@ constexpr const char* kPngTerminal =
     "else { set terminal png size 1024,768 }";
 // A plot command line longer than this is continued on the next line.
 constexpr size_t kScriptLineLength = 132;
+
+// Colours of the fitted curves (linetypes 2 to 21; linetype 1 draws the measured points): twenty that
+// stay apart from each other on a white background.
+constexpr std::array<const char*, kMaxCurves> kCurveColours = {
+    "#e6194b", "#3cb44b", "#4363d8", "#f58231", "#911eb4", "#42d4f4", "#f032e6", "#9a6324", "#469990", "#800000",
+    "#808000", "#000075", "#bfef45", "#a9a9a9", "#ff69b4", "#2e8b57", "#d2691e", "#b8860b", "#1e90ff", "#8b008b"};
+
+// The tube type and model family in words, for the image titles.
+std::string TubeWords(char tube) {
+  switch (tube) {
+    case 'D': return "diode";
+    case 'T': return "triode";
+    case 'P': return "pentode";
+    case 'B': return "beam tetrode";
+    case 'H': return "hexode/heptode";
+    case 'F': return "pentode with g3";
+    case 'V': return "variable-mu pentode";
+    case 'X': return "triode-connected pentode";
+    case 'Y': return "triode-connected hexode/heptode";
+    default: return std::string("tube ") + tube;
+  }
+}
+
+std::string FamilyWord(int32_t iModel) {
+  static const char* const kFamilies[] = {"Koren", "Nolt", "NoltE", "NoltI"};
+  const int32_t family = iModel / 10;
+  return family >= 0 && family <= 3 ? kFamilies[family] : "unknown";
+}
 
 // Curve and point counts held inside the storage limits, so a damaged set cannot index past its arrays.
 int CurveCount(const MeasurementSet& ms, int f) { return std::clamp<int>(ms.file[f].NVg, 0, kMaxCurves); }
@@ -69,11 +101,12 @@ std::string GnuplotQuoted(const std::string& text) {
 // Renders the scripts to their images in one gnuplot run that reads nothing from the keyboard, and reports
 // the images on the console.
 void RenderPng(const std::string& gnuplot, const std::vector<std::string>& scripts,
-               const std::vector<std::string>& images, std::ostream& console) {
+               const std::vector<std::string>& images, const std::vector<std::string>& extra,
+               std::ostream& console) {
   // An image of an earlier run must not pass for one of this run.
   for (const std::string& image : images) std::remove(image.c_str());
   console.flush();
-  const int status = RunProgramArgs(GnuplotPngArgs(gnuplot, scripts, images), ChildInput::kNull);
+  const int status = RunProgramArgs(GnuplotPngArgs(gnuplot, scripts, images, extra), ChildInput::kNull);
   if (status < 0) {
     console << ListDirected({"Unable to start gnuplot " + gnuplot + "; no plot images were made."}) << '\n';
     return;
@@ -92,6 +125,34 @@ void RenderPng(const std::string& gnuplot, const std::vector<std::string>& scrip
   }
   console << ListDirected({failed + "; only these plot images were made:"}) << '\n';
   for (const std::string& image : made) console << ListDirected({"Plot image written: " + image}) << '\n';
+}
+
+// The gnuplot line "none": plot files only.
+bool NoGnuplot(const std::string& path) {
+  std::string lower;
+  for (const char ch : path) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return lower == "none";
+}
+
+// The program to start for the gnuplot line: a bare name that is a file in the working directory is that
+// file (it passed the configuration check as such); any other bare name is looked up on PATH.
+std::string GnuplotProgram(const std::string& path) {
+  if (path.find('/') == std::string::npos && FileExists(path)) return "./" + path;
+  return path;
+}
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// An interactive gnuplot without a display and without a terminal chosen by GNUTERM would draw nowhere and
+// wait at its "pause -1" for a key. Only programs named gnuplot are taken to be gnuplot; a stand-in (a
+// script, /bin/true) is started as it is.
+bool GnuplotWithoutDisplay(const std::string& program) {
+  const std::string base = program.substr(program.find_last_of('/') + 1);
+  if (base.rfind("gnuplot", 0) != 0) return false;
+  return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY") && !EnvironmentSet("GNUTERM");
 }
 
 }  // namespace
@@ -295,15 +356,62 @@ std::vector<std::string> GnuplotArgs(const std::string& gnuplot_path, const std:
 }
 
 std::vector<std::string> GnuplotPngArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts,
-                                        const std::vector<std::string>& images) {
+                                        const std::vector<std::string>& images,
+                                        const std::vector<std::string>& extra) {
   std::vector<std::string> argv{TrimRight(gnuplot_path)};
   const size_t n = std::min(scripts.size(), images.size());
   for (size_t k = 0; k < n; ++k) {
     argv.push_back("-e");
-    argv.push_back(std::string(kPngTerminal) + "; set output " + GnuplotQuoted(images[k]));
+    std::string settings = std::string(kPngTerminal) + "; set output " + GnuplotQuoted(images[k]);
+    if (k < extra.size() && !extra[k].empty()) settings += "; " + extra[k];
+    argv.push_back(settings);
     argv.push_back(scripts[k]);
   }
   return argv;
+}
+
+std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
+                        bool screen) {
+  // The RMS error over the file's points in the fit, as the fit report computes it.
+  const FitErrors errors = ComputeFitErrors(ms, s.Pmax, s.Icmax, s.iModel, P, slots);
+  int32_t points = 0;
+  double sum = 0.0;
+  for (const CurveErrors& e : errors.curves) {
+    if (e.file != f) continue;
+    points += e.points;
+    sum += screen ? e.sum_is : e.sum_ia;
+  }
+  std::string title = TrimRight(s.DataFile[f]) + (screen ? " (screen current): " : ": ") + TubeWords(s.TubeType) +
+                      ", " + FamilyWord(s.iModel) + " model";
+  if (points > 0) {
+    title += ", RMS error " + ShortestReal(std::sqrt(sum / points) * 1000.0, 3) + " mA over " +
+             RenderI(points, 0) + " points in the fit";
+  }
+
+  // The range of the measured currents, so that fitted curves that run far above the data (beyond the fit
+  // window) do not squeeze the measurements into a corner.
+  float low = 0.0f;
+  float high = 0.0f;
+  for (int c = 1; c <= CurveCount(ms, f); ++c) {
+    for (int p = 1; p <= PointCount(ms, f, c); ++p) {
+      const float i_ma = (screen ? ms.point(f, c, p).Is : ms.point(f, c, p).Ia) * 1000.0f;
+      low = std::min(low, i_ma);
+      high = std::max(high, i_ma);
+    }
+  }
+  std::string text = "set termoption noenhanced; set title " + GnuplotQuoted(title) +
+                     "; set key noautotitle title 'Points: measured'; "
+                     "set linetype 1 lc rgb '#000000' pt 7 ps 0.7";
+  if (high > low) {
+    const float margin = (high - low) * 0.05f;
+    text += "; set yrange [" + ShortestReal(low < 0.0f ? low - margin : 0.0f, 4) + ":" +
+            ShortestReal(high + margin, 4) + "]";
+  }
+  for (size_t k = 0; k < kCurveColours.size(); ++k) {
+    text += "; set linetype " + RenderI(static_cast<int32_t>(k + 2), 0) + " lc rgb '" + kCurveColours[k] +
+            "' lw 1.5";
+  }
+  return text;
 }
 
 void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
@@ -311,6 +419,7 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
   const bool screen = IsScreenGridTube(s.TubeType);
   const int nfiles = std::clamp<int>(s.NFiles, 0, kMaxFiles);
   std::vector<std::string> images;
+  std::vector<std::string> extra;  // the image settings of every script
   for (int f = 1; f <= nfiles; ++f) {
     const PlotNames names = PlotNamesFor(s.DataFile[f]);
     WrtMeasured(names.dat, f, ms);
@@ -321,20 +430,33 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
     if (screen) WriteTextFile(names.sft, sft_text);
     WriteTextFile(names.plt, PlotScript(names, CurveCount(ms, f), false));
     images.push_back(names.png);
+    if (s.PlotPng) extra.push_back(PngSettings(s, ms, f, P, slots, false));
     if (screen) {
       WriteTextFile(names.spl, PlotScript(names, CurveCount(ms, f), true));
       images.push_back(names.screen_png);
+      if (s.PlotPng) extra.push_back(PngSettings(s, ms, f, P, slots, true));
     }
   }
   const std::vector<std::string> scripts = ScriptList(s);
   const std::string gnuplot = TrimRight(s.GnuplotPath);
+  if (NoGnuplot(gnuplot)) {
+    WriteList(console, {"gnuplot is not started (gnuplot line none); the plot files and scripts are written."});
+    return;
+  }
+  const std::string program = GnuplotProgram(gnuplot);
   if (s.PlotPng) {
-    RenderPng(gnuplot, scripts, images, console);
+    RenderPng(program, scripts, images, extra, console);
+    return;
+  }
+  if (ProgramFound(program) && GnuplotWithoutDisplay(program)) {
+    WriteList(console, {"No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot "
+                        "files and scripts are written."});
+    WriteList(console, {"For PNG images of the plots add the line PlotPng = 1 to " + TrimRight(s.IniFile) + "."});
     return;
   }
   console.flush();
   // gnuplot's own exit status does not change the outcome of the run; only a failed start is reported.
-  if (RunProgramArgs(GnuplotArgs(gnuplot, scripts), ChildInput::kInherit) < 0)
+  if (RunProgramArgs(GnuplotArgs(program, scripts), ChildInput::kInherit) < 0)
     console << ListDirected({"Unable to start gnuplot " + gnuplot + "; the plot files and scripts are written."})
             << '\n';
 }

@@ -64,9 +64,19 @@ std::vector<std::string> ScriptList(const Settings& s);
 std::vector<std::string> GnuplotArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts);
 
 // Argument vector of the PNG rendering: the path, then for each script "-e" with the terminal and output
-// settings for its image, then the script. scripts and images run in parallel.
+// settings for its image (followed by "; " and the script's entry of `extra`, where there is one), then the
+// script. scripts, images and extra run in parallel.
 std::vector<std::string> GnuplotPngArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts,
-                                        const std::vector<std::string>& images);
+                                        const std::vector<std::string>& images,
+                                        const std::vector<std::string>& extra = {});
+
+// The gnuplot settings that make an image of file f readable at a glance, given before its script (the
+// anode-current script, or with `screen` the screen-current one): a title with the file name, the tube type,
+// the model and the RMS error of the current over the points in the fit; the measured points drawn as black
+// dots and named in the key's title; the y range of the measured currents; and 20 distinct colours for the
+// fitted curves. P receives the model's clamps.
+std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
+                        bool screen);
 
 // Writes every plot file and script, then starts gnuplot once on all scripts and waits for it. Normally
 // gnuplot is started interactively with the keyboard as its input and nothing is printed. With

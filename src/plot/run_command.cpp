@@ -5,7 +5,11 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <sstream>
 
 extern char** environ;
 
@@ -37,6 +41,20 @@ int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+bool ProgramFound(const std::string& name) {
+  if (name.empty()) return false;
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::stringstream dirs(path);
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (dir.empty()) dir = ".";
+    if (access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace tubefit

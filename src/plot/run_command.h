@@ -18,4 +18,8 @@ enum class ChildInput {
 // ended it), or -1 if it could not be started at all (empty vector, no such file, not executable).
 int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input = ChildInput::kInherit);
 
+// True if `name` can be started: with a slash, an executable file of that path; without one, an executable
+// file of that name in a folder of PATH.
+bool ProgramFound(const std::string& name);
+
 }  // namespace tubefit

@@ -49,11 +49,11 @@ bool SelectBody(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_
 
 // The model's .SUBCKT line. The ngspice form declares the parameters, with defaults, between the pins and
 // the comment that names them.
-std::string ModelSubcktLine(const SpiceBody& b, SpiceDialect dialect) {
+std::string ModelSubcktLine(const SpiceBody& b, const std::vector<std::string>& instance, SpiceDialect dialect) {
   std::string pins = b.model_pins;
   if (dialect == SpiceDialect::kNgspice) {
     std::string instance_text;
-    for (const std::string& line : b.instance) instance_text += line + "\n";
+    for (const std::string& line : instance) instance_text += line + "\n";
     const size_t semi = pins.find(';');
     const std::string nodes = TrimRight(pins.substr(0, semi));
     const std::string rest = semi == std::string::npos ? "" : pins.substr(nodes.size());
@@ -62,12 +62,20 @@ std::string ModelSubcktLine(const SpiceBody& b, SpiceDialect dialect) {
   return ".SUBCKT " + b.model + pins;
 }
 
-void WriteBody(std::ostream& os, const SpiceBody& b, SpiceDialect dialect) {
-  for (const std::string& line : b.instance) WriteTrimmed(os, line);
+// A value never prints as asterisks in a subcircuit: the simulator would refuse the file.
+RealFields SpiceReals(SpiceDialect dialect, SpicePrecision precision) {
+  if (dialect == SpiceDialect::kNgspice || precision == SpicePrecision::kFull) return RealFields::kRoundTrip;
+  return RealFields::kNeverFull;
+}
+
+void WriteBody(std::ostream& os, const SpiceBody& b, SpiceDialect dialect, SpicePrecision precision) {
+  std::vector<std::string> instance;
+  for (const InstanceLine& line : b.instance) instance.push_back(line.Render(SpiceReals(dialect, precision)));
+  for (const std::string& line : instance) WriteTrimmed(os, line);
   WriteTrimmed(os, ".ENDS");
   WriteList(os);
   WriteTrimmed(os, kAsterisks);
-  WriteTrimmed(os, ModelSubcktLine(b, dialect));
+  WriteTrimmed(os, ModelSubcktLine(b, instance, dialect));
   WriteTrimmed(os, "*");
   WriteTrimmed(os, "* NOTE: LOG(x) is base e LOG or natural logarithm.");
   WriteTrimmed(os, "* For some Spice versions, e.g. MicroCap, this has to be changed to LN(x).");
@@ -108,6 +116,11 @@ bool FunctionAt(const std::string& text, size_t i, const std::string& fn) {
 }  // namespace
 
 std::string SubcircuitName(const std::string& name) { return TrimRight(name.substr(0, kNameChars)); }
+
+std::string SubcircuitTitle(const std::string& name) {
+  const std::string file = SubcircuitName(name);
+  return file.substr(file.find_last_of('/') + 1);
+}
 
 std::string SpiceConsoleText(SpiceWriter writer) {
   switch (writer) {
@@ -218,59 +231,59 @@ std::string NgspiceParams(const std::string& instance_text) {
 }
 
 std::string SpiceBodyText(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_t iModel,
-                          SpiceDialect dialect) {
+                          SpiceDialect dialect, SpicePrecision precision) {
   SpiceBody body;
   if (!SelectBody(writer, P, s, iModel, body)) return "";
   std::ostringstream os;
-  WriteBody(os, body, dialect);
+  WriteBody(os, body, dialect, precision);
   return os.str();
 }
 
 std::string SpiceFileText(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
-                          int32_t iModel, SpiceDialect dialect, const std::string& date) {
+                          int32_t iModel, SpiceDialect dialect, const std::string& date, SpicePrecision precision) {
   std::ostringstream os;
   WriteTrimmed(os, kAsterisks);
-  WriteTrimmed(os, ".SUBCKT " + SubcircuitName(name) + SpicePinText(writer));
+  WriteTrimmed(os, ".SUBCKT " + SubcircuitTitle(name) + SpicePinText(writer));
   WriteVersionLine(os, kVersion);
   WriteTrimmed(os, "* Model created: " + date);
   WriteTrimmed(os, "*");
-  os << SpiceBodyText(writer, P, s, iModel, dialect);
+  os << SpiceBodyText(writer, P, s, iModel, dialect, precision);
   return os.str();
 }
 
 std::string WriteSpiceFile(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
-                           int32_t iModel, SpiceDialect dialect, std::ostream& console) {
+                           int32_t iModel, SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
   const std::string file = SubcircuitName(name) + ".cir";
   WriteList(console, {SpiceConsoleText(writer) + file});
   WriteList(console, {"Please add capacitances yourself!"});
   console.flush();
-  WriteTextFile(file, SpiceFileText(writer, name, P, s, iModel, dialect, DateStamp()));
+  WriteTextFile(file, SpiceFileText(writer, name, P, s, iModel, dialect, DateStamp(), precision));
   return file;
 }
 
 void SpiceDiode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                SpiceDialect dialect, std::ostream& console) {
-  WriteSpiceFile(SpiceWriter::kDiode, name, P, s, iModel, dialect, console);
+                SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
+  WriteSpiceFile(SpiceWriter::kDiode, name, P, s, iModel, dialect, console, precision);
 }
 
 void SpiceTriode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                 SpiceDialect dialect, std::ostream& console) {
-  WriteSpiceFile(SpiceWriter::kTriode, name, P, s, iModel, dialect, console);
+                 SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
+  WriteSpiceFile(SpiceWriter::kTriode, name, P, s, iModel, dialect, console, precision);
 }
 
 void SpicePenthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console) {
-  WriteSpiceFile(SpiceWriter::kPenthode, name, P, s, iModel, dialect, console);
+                   SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
+  WriteSpiceFile(SpiceWriter::kPenthode, name, P, s, iModel, dialect, console, precision);
 }
 
 void SpiceHepthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console) {
-  WriteSpiceFile(SpiceWriter::kHepthode, name, P, s, iModel, dialect, console);
+                   SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
+  WriteSpiceFile(SpiceWriter::kHepthode, name, P, s, iModel, dialect, console, precision);
 }
 
 void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                     SpiceDialect dialect, std::ostream& console) {
-  WriteSpiceFile(SpiceWriter::kPenthodeg3, name, P, s, iModel, dialect, console);
+                     SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
+  WriteSpiceFile(SpiceWriter::kPenthodeg3, name, P, s, iModel, dialect, console, precision);
 }
 
 }  // namespace tubefit

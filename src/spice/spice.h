@@ -23,23 +23,34 @@ namespace tubefit {
 
 // The five writers. Each takes the subcircuit name (only its first 80 characters count, trailing blanks
 // dropped), the parameter vector with its slot numbers, the model code that selects the body (a code
-// without a body of this writer gives a file of the five header lines only), the SPICE dialect and the
-// console. Stops (through WriteTextFile) when the file cannot be written.
+// without a body of this writer gives a file of the five header lines only), the SPICE dialect, the
+// console and the precision of the values. A value that does not fit its field is written in the
+// shortest text that holds it to the field's digits, never as asterisks. Stops (through WriteTextFile)
+// when the file cannot be written.
 void SpiceDiode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                SpiceDialect dialect, std::ostream& console);
+                SpiceDialect dialect, std::ostream& console,
+                SpicePrecision precision = SpicePrecision::kFields);
 void SpiceTriode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                 SpiceDialect dialect, std::ostream& console);
+                 SpiceDialect dialect, std::ostream& console,
+                 SpicePrecision precision = SpicePrecision::kFields);
 void SpicePenthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console);
+                   SpiceDialect dialect, std::ostream& console,
+                   SpicePrecision precision = SpicePrecision::kFields);
 void SpiceHepthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console);
+                   SpiceDialect dialect, std::ostream& console,
+                   SpicePrecision precision = SpicePrecision::kFields);
 void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                     SpiceDialect dialect, std::ostream& console);
+                     SpiceDialect dialect, std::ostream& console,
+                     SpicePrecision precision = SpicePrecision::kFields);
 
 // --- the text layer under the writers ---
 
-// The subcircuit name used in the file: the first 80 characters of the name without trailing blanks.
+// The file name of the subcircuit without ".cir": the first 80 characters of the name without trailing
+// blanks.
 std::string SubcircuitName(const std::string& name);
+// The name of the calling subcircuit: SubcircuitName without its folder, since "/" is no part of a SPICE
+// name ("data/ecc83" gives "ecc83").
+std::string SubcircuitTitle(const std::string& name);
 
 // The console text of the writer ("Spice Triode subcircuit written to file " ...) and the pin list text
 // that follows the name on the calling subcircuit's .SUBCKT line (" 1 2 3; A G C;" ...).
@@ -49,15 +60,17 @@ std::string SpicePinText(SpiceWriter writer);
 // The body of the writer for the model code (instance lines through the model subcircuit's .ENDS line,
 // each line ended by "\n"); empty when the code selects no body of this writer.
 std::string SpiceBodyText(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_t iModel,
-                          SpiceDialect dialect);
+                          SpiceDialect dialect, SpicePrecision precision = SpicePrecision::kFields);
 
 // The whole file text: the five header lines with the given date stamp ("dd-Mon-yyyy"), then the body.
 std::string SpiceFileText(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
-                          int32_t iModel, SpiceDialect dialect, const std::string& date);
+                          int32_t iModel, SpiceDialect dialect, const std::string& date,
+                          SpicePrecision precision = SpicePrecision::kFields);
 
 // Prints the two console lines, then writes the file with today's date. Returns the file name.
 std::string WriteSpiceFile(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
-                           int32_t iModel, SpiceDialect dialect, std::ostream& console);
+                           int32_t iModel, SpiceDialect dialect, std::ostream& console,
+                           SpicePrecision precision = SpicePrecision::kFields);
 
 // The combined coefficients of the Nolt-family bodies, computed in 32-bit floats in this order:
 //   Ookg1mOokG2 = (1/kG1) - (1/kG2)

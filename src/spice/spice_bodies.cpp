@@ -85,7 +85,7 @@ std::string G2Line(const NoltVariant& v) {
 SpiceBody DiodeBody(const ParamVector& P, const Slots& s) {
   SpiceBody b;
   b.instance = {
-      FormatLine("('X1 1 2 DiodeK  EX=',F5.3,' k =',F7.1,' eps=',F6.1)", {P[s.ex], P[s.k], P[s.eps]}),
+      InstanceLine("('X1 1 2 DiodeK  EX=',F5.3,' k =',F7.1,' eps=',F6.1)", {P[s.ex], P[s.k], P[s.eps]}),
       "+ CCP=0.0P  ;",
   };
   b.model = "DiodeK";
@@ -101,7 +101,7 @@ SpiceBody DiodeBody(const ParamVector& P, const Slots& s) {
 SpiceBody TriodeBody(const ParamVector& P, const Slots& s) {
   SpiceBody b;
   b.instance = {
-      FormatLine("('X1 1 2 3 TriodeK MU=',F6.2,' EX=',F5.3,' KG1=',F6.1,' KP=',F6.1,' KVB=',F6.0,' RGI=2000')",
+      InstanceLine("('X1 1 2 3 TriodeK MU=',F6.2,' EX=',F5.3,' KG1=',F6.1,' KP=',F6.1,' KVB=',F6.0,' RGI=2000')",
                  {P[s.mu], P[s.ex], P[s.kG1], P[s.kp], P[s.kVB]}),
       "+ CCG=0.0P  CGP=0.0P CCP=0.0P  ;",
   };
@@ -131,7 +131,7 @@ SpiceBody TriodeBody(const ParamVector& P, const Slots& s) {
 SpiceBody PentodeKBody(const ParamVector& P, const Slots& s) {
   SpiceBody b;
   b.instance = {
-      FormatLine("('X1 1 2 3 4 PentodeK  MU=',F5.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,' kVB =',F7.1,"
+      InstanceLine("('X1 1 2 3 4 PentodeK  MU=',F5.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,' kVB =',F7.1,"
                  "' kG2=',F7.1,' RGI=2000')",
                  {P[s.mu], P[s.ex], P[s.kG1], P[s.kp], P[s.kVB], P[s.kG2]}),
       "+ CCG=0.0P  CPG1 = 0.0p CGP=0.0P CCP=0.0P  ;",
@@ -167,18 +167,18 @@ SpiceBody NoltBody(int32_t iModel, const ParamVector& P, const Slots& s) {
   const char* be_field = v.family == NoltVariant::kNoltE || v.tetrode ? "F6.3" : "F6.2";
   const bool caps_b = v.family == NoltVariant::kNoltE || v.tetrode;
 
-  b.instance.push_back(FormatLine("('X1 1 2 3 4 " + model + "  MU='," + mu_field + ",' EX=',F5.3,' kG1=',F6.1,"
+  b.instance.push_back(InstanceLine("('X1 1 2 3 4 " + model + "  MU='," + mu_field + ",' EX=',F5.3,' kG1=',F6.1,"
                                       "' KP=',F6.1,'" + kvb_text + "',F7.1,' kG2=',F7.1)",
                                   {P[s.mu], P[s.ex], P[s.kG1], P[s.kp], P[s.kVB], P[s.kG2]}));
   if (v.tetrode) {
-    b.instance.push_back(FormatLine("('+Sc=',E7.2,' ap=',F6.3,' w=',F7.0,' nu=',F6.2,' lam=',F8.1)",
+    b.instance.push_back(InstanceLine("('+Sc=',E7.2,' ap=',F6.3,' w=',F7.0,' nu=',F6.2,' lam=',F8.1)",
                                     {P[s.Sc], P[s.alpha_p], P[s.w], P[s.nu], P[s.lambda]}));
   }
   if (v.varmu) {
     b.instance.push_back(
-        FormatLine("('+ MUb=',F5.1,' EXb=',F5.3,' svar=',F6.3)", {P[s.mu_b], P[s.ex_b], P[s.svar]}));
+        InstanceLine("('+ MUb=',F5.1,' EXb=',F5.3,' svar=',F6.3)", {P[s.mu_b], P[s.ex_b], P[s.svar]}));
   }
-  b.instance.push_back(FormatLine(std::string("('+ Ookg1mOokG2=',") + coef_field + ",' Aokg1=',E7.2," +
+  b.instance.push_back(InstanceLine(std::string("('+ Ookg1mOokG2=',") + coef_field + ",' Aokg1=',E7.2," +
                                       "' alkg1palskg2='," + coef_field + ",' be='," + be_field +
                                       ",' als=',F6.2,' RGI=2000')",
                                   {c.Ookg1mOokG2, c.Aokg1, c.alkg1palskg2, P[s.beta], P[s.alpha_s]}));
@@ -246,12 +246,12 @@ SpiceBody HepthodeBody(const ParamVector& P, const Slots& s) {
   const SpiceCoefficients c = CombinedCoefficients(P, s);
   SpiceBody b;
   b.instance = {
-      FormatLine("('X1 1 2 3 4 5 HepthodeN MU=',F5.1,' MU3=',E6.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,"
+      InstanceLine("('X1 1 2 3 4 5 HepthodeN MU=',F5.1,' MU3=',E6.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,"
                  "' kVB = ',F7.1,' kG2=',F7.1)",
                  {P[s.mu], P[s.mu3], P[s.ex], P[s.kG1], P[s.kp], P[s.kVB], P[s.kG2]}),
-      FormatLine("('+ MUp=',F5.1,' EXX=',F5.3,' kG1p=',F6.0,' KPp=',F7.1,' kVBp = ',F7.1)",
+      InstanceLine("('+ MUp=',F5.1,' EXX=',F5.3,' kG1p=',F6.0,' KPp=',F7.1,' kVBp = ',F7.1)",
                  {P[s.mu_p], P[s.ex_p], P[s.kG1_p], P[s.kp_p], P[s.kVB_p]}),
-      FormatLine("('+ Ookg1mOokG2=',E7.2,' Aokg1=',E8.2,' al=',E8.2,' alkg1palskg2=',E7.2,' be=',F6.2,"
+      InstanceLine("('+ Ookg1mOokG2=',E7.2,' Aokg1=',E8.2,' al=',E8.2,' alkg1palskg2=',E7.2,' be=',F6.2,"
                  "' als=',F6.2,' RGI=2000')",
                  {c.Ookg1mOokG2, c.Aokg1, c.al, c.alkg1palskg2, P[s.beta], P[s.alpha_s]}),
       "+ CCG1=0.0P  CCG3 = 0.0p CPG1 = 0.0p CG1G3 = 0.0p CCP=0.0P  ;",
@@ -279,12 +279,12 @@ SpiceBody Penthodeg3Body(const ParamVector& P, const Slots& s) {
   const SpiceCoefficients c = CombinedCoefficients(P, s);
   SpiceBody b;
   b.instance = {
-      FormatLine("('X1 1 2 3 4 5 Penthodeg3NE MU=',F5.1,' MU3=',E6.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,"
+      InstanceLine("('X1 1 2 3 4 5 Penthodeg3NE MU=',F5.1,' MU3=',E6.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,"
                  "' kVB = ',F7.1,' kG2=',F7.1)",
                  {P[s.mu], P[s.mu3], P[s.ex], P[s.kG1], P[s.kp], P[s.kVB], P[s.kG2]}),
-      FormatLine("('+ MUp=',F5.1,' EXX=',F5.3,' kG1p=',F6.1,' V0=',F6.1)",
+      InstanceLine("('+ MUp=',F5.1,' EXX=',F5.3,' kG1p=',F6.1,' V0=',F6.1)",
                  {P[s.mu_p], P[s.ex_p], P[s.kG1_p], P[s.V0]}),
-      FormatLine("('+ Ookg1mOokG2=',E7.2,' Aokg1=',E7.2,' al=',E8.2,' alkg1palskg2=',E7.2,' be=',F6.2,"
+      InstanceLine("('+ Ookg1mOokG2=',E7.2,' Aokg1=',E7.2,' al=',E8.2,' alkg1palskg2=',E7.2,' be=',F6.2,"
                  "' als=',F6.2,' RGI=2000')",
                  {c.Ookg1mOokG2, c.Aokg1, c.al, c.alkg1palskg2, P[s.beta], P[s.alpha_s]}),
       "+ CCG1=0.0P  CCG2 = 0.0p CCG3 = 0.0p CPG1 = 0.0p  CG1G2 = 0.0p CG1G3 = 0.0p CCP=0.0P  ;",

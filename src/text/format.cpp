@@ -240,7 +240,8 @@ bool HasData(const std::vector<Node>& nodes) {
 
 class Interpreter {
  public:
-  Interpreter(std::string_view format, const FmtItems& items) : format_(format), items_(items) {}
+  Interpreter(std::string_view format, const FmtItems& items, RealFields reals)
+      : format_(format), items_(items), reals_(reals) {}
 
   std::vector<std::string> Run() {
     const std::vector<Node> top = Parser(format_).ParseAll();
@@ -309,17 +310,22 @@ class Interpreter {
       case 'I':
         if (item.kind() != FmtItem::Kind::kInt) BadFormat(format_, "I descriptor needs an integer item");
         return RenderI(item.AsInt(), node.w);
-      case 'F':
-        if (!item.IsReal()) BadFormat(format_, "F descriptor needs a real item");
-        return RenderF(item.RealValue(), node.w, node.d);
       default:
-        if (!item.IsReal()) BadFormat(format_, "E descriptor needs a real item");
-        return RenderE(item.RealValue(), node.w, node.d);
+        break;
     }
+    if (!item.IsReal()) BadFormat(format_, std::string(1, node.code) + " descriptor needs a real item");
+    const double value = item.RealValue();
+    if (reals_ == RealFields::kRoundTrip && std::isfinite(value)) {
+      return item.kind() == FmtItem::Kind::kFloat ? RoundTripFloat(item.AsFloat()) : ShortestReal(value, 17);
+    }
+    const std::string field = node.code == 'F' ? RenderF(value, node.w, node.d) : RenderE(value, node.w, node.d);
+    if (reals_ == RealFields::kFixed || !std::isfinite(value) || field != Asterisks(node.w)) return field;
+    return ShortestReal(value, node.code == 'F' ? node.w - 1 : node.d);
   }
 
   std::string_view format_;
   const FmtItems& items_;
+  RealFields reals_;
   size_t next_ = 0;
   std::vector<std::string> records_;
   std::string current_;
@@ -403,11 +409,43 @@ std::string ListDouble(double value) {
   return ListReal(value, 16, 15, 3, 24);
 }
 
-std::vector<std::string> Format(std::string_view format, const FmtItems& items) {
-  return Interpreter(format, items).Run();
+std::string ShortestReal(double value, int significant) {
+  Decimal x = ExactDecimal(value);
+  RoundDigits(x, std::max(significant, 1));
+  if (x.digits.empty()) return "0";
+  const std::string& D = x.digits;
+  const int m = static_cast<int>(D.size());
+  std::string plain;
+  if (x.exp >= m) {
+    plain = D + std::string(static_cast<size_t>(x.exp - m), '0');
+  } else if (x.exp > 0) {
+    plain = D.substr(0, static_cast<size_t>(x.exp)) + "." + D.substr(static_cast<size_t>(x.exp));
+  } else {
+    plain = "0." + std::string(static_cast<size_t>(-x.exp), '0') + D;
+  }
+  std::string e_form = D.substr(0, 1);
+  if (m > 1) e_form += "." + D.substr(1);
+  e_form += "E" + ExponentPart(x.exp - 1, 2);
+  const std::string& shortest = e_form.size() < plain.size() ? e_form : plain;
+  return (x.negative ? "-" : "") + shortest;
 }
 
-std::string FormatLine(std::string_view format, const FmtItems& items) { return Format(format, items).front(); }
+std::string RoundTripFloat(float value) {
+  std::string text;
+  for (int significant = 1; significant <= 9; ++significant) {
+    text = ShortestReal(value, significant);
+    if (std::strtof(text.c_str(), nullptr) == value) break;
+  }
+  return text;
+}
+
+std::vector<std::string> Format(std::string_view format, const FmtItems& items, RealFields reals) {
+  return Interpreter(format, items, reals).Run();
+}
+
+std::string FormatLine(std::string_view format, const FmtItems& items, RealFields reals) {
+  return Format(format, items, reals).front();
+}
 
 std::string ListDirected(const FmtItems& items) {
   std::string record = " ";

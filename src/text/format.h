@@ -61,12 +61,27 @@ std::string ListDouble(double value);   // 24 columns, 16 significant digits
 // handed from one run to the next.
 std::string ListFloatRoundTrip(float value);
 
+// A real value as the shortest plain ("525.12", "0.0012", "361") or E text ("8.2E+23") of the value rounded
+// to `significant` digits; trailing zeros are dropped, a tie goes to the plain text.
+std::string ShortestReal(double value, int significant);
+// The shortest text of ShortestReal that reads back to the same 32-bit float (at most 9 digits).
+std::string RoundTripFloat(float value);
+
+// How the Fw.d and Ew.d descriptors of a formatted write render their values.
+enum class RealFields {
+  kFixed,      // in the field, w asterisks when the value does not fit
+  kNeverFull,  // in the field where it fits; otherwise ShortestReal to the digits a full field holds
+               // (w - 1 for Fw.d, d for Ew.d), so the text always means the value
+  kRoundTrip,  // every real as RoundTripFloat, without padding
+};
+
 // The records produced by a formatted write of the items with the format, e.g. "(X,'R2 =',F5.1)".
 // Throws std::logic_error for a malformed format or an item that does not suit its descriptor: those are
 // faults of the program, not of its input.
-std::vector<std::string> Format(std::string_view format, const FmtItems& items = {});
+std::vector<std::string> Format(std::string_view format, const FmtItems& items = {},
+                                RealFields reals = RealFields::kFixed);
 // The first record of Format (for formats that give one record).
-std::string FormatLine(std::string_view format, const FmtItems& items = {});
+std::string FormatLine(std::string_view format, const FmtItems& items = {}, RealFields reals = RealFields::kFixed);
 
 // One list-directed record: a leading blank, then the items without separators.
 std::string ListDirected(const FmtItems& items = {});
