@@ -20,6 +20,12 @@ enum class Tube { kDiode, kTriode, kPentode, kBeamTetrode, kHexode, kG3Pentode, 
 // The model families: offset Koren 0, Nolt 10, NoltE 20, NoltI 30.
 enum class Family { kKoren, kNolt, kNoltE, kNoltI };
 
+// The family as the configuration names it.
+constexpr const char* FamilyName(Family family) {
+  constexpr const char* kNames[] = {"Koren", "Nolt", "NoltE", "NoltI"};
+  return kNames[static_cast<int32_t>(family)];
+}
+
 // The model code of a tube kind and family.
 constexpr int32_t ModelCode(Tube tube, Family family) {
   return static_cast<int32_t>(tube) + 10 * static_cast<int32_t>(family);

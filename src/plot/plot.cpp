@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "fit/report.h"
+#include "models/model_info.h"
 #include "models/models.h"
 #include "param.h"
 #include "plot/run_command.h"
@@ -54,9 +55,8 @@ std::string TubeWords(char tube) {
 }
 
 std::string FamilyWord(int32_t iModel) {
-  static const char* const kFamilies[] = {"Koren", "Nolt", "NoltE", "NoltI"};
-  const int32_t family = iModel / 10;
-  return family >= 0 && family <= 3 ? kFamilies[family] : "unknown";
+  const ModelInfo& model = ModelInfoFor(iModel);
+  return model.code < 0 ? "unknown" : FamilyName(model.family);
 }
 
 // Curve and point counts held inside the storage limits, so a damaged set cannot index past its arrays.
