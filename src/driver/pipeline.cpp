@@ -23,11 +23,11 @@ bool HasCompanionTriode(int32_t iModel) {
   return iModel == 12 || iModel == 22 || iModel == 32 || iModel == 13 || iModel == 23 || iModel == 33;
 }
 
-// The subcircuit file of the model code, and for pentodes and beam tetrodes whose last file ties the
-// screen to the anode also a triode file with the exponent shifted by dex.
-void WriteSubcircuits(RunState& state, std::ostream& out) {
+}  // namespace
+
+void WriteSubcircuits(const RunState& state, std::ostream& out) {
   const Settings& settings = state.settings;
-  ParamSet& ps = state.params;
+  const ParamSet& ps = state.params;
   const std::string& first = settings.DataFile[1];
   switch (settings.iModel) {
     case 0:
@@ -51,12 +51,11 @@ void WriteSubcircuits(RunState& state, std::ostream& out) {
   float dex = 0.0f;
   CalcDex(ps.P, ps.slot, dex, out);
   if (settings.DebugLevel >= 1) WriteList(out, {"dex = ", dex});
-  ps.P[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
-  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, 1, settings.Dialect, out);
-  ps.P[ps.slot.ex] = ps.P[ps.slot.ex] - dex;
+  // The triode file gets its own copy: adding and subtracting dex in floats need not give ex back.
+  ParamVector triode = ps.P;
+  triode[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
+  SpiceTriode(settings.DataFile[last], triode, ps.slot, 1, settings.Dialect, out);
 }
-
-}  // namespace
 
 void RunPipeline(RunState& state, Console& console) {
   const Settings& settings = state.settings;

@@ -1,10 +1,17 @@
 // The run after the configuration has been read, in its fixed order.
 #pragma once
 
+#include <ostream>
+
 #include "core/console.h"
 #include "core/run_state.h"
 
 namespace tubefit {
+
+// The subcircuit file of the model code, and for pentodes and beam tetrodes whose last file ties the
+// screen to the anode also a triode file (named after that file) with the exponent ex + dex. The fitted
+// parameters stay as they are.
+void WriteSubcircuits(const RunState& state, std::ostream& out);
 
 // Measurement files and sweep classification, data checks, parameter set and start values, the fit stages
 // of the model code, the subcircuit files and the closing steps (elapsed time, final estimates, fit
