@@ -4,11 +4,11 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 
 #include "fit/linear.h"
 #include "text/format.h"
 #include "text/stop.h"
-#include "text/textfile.h"
 
 namespace tubefit {
 
@@ -30,6 +30,8 @@ void Rotate(Matrix& a, int i, int j, int k, int l, float s, float tau) {
   a(i, j) = g - s * (h + g * tau);
   a(k, l) = h + s * (g - h * tau);
 }
+
+}  // namespace
 
 std::string HinvText(const Matrix& C, int32_t n, const ParamNameTable& names) {
   std::ostringstream os;
@@ -65,8 +67,6 @@ std::string EigenText(const float d[], const Matrix& V, int32_t n, const ParamNa
   WrtMat(os, 'F', V, n, names);
   return os.str();
 }
-
-}  // namespace
 
 float HessianStepOf(float h, float Pi) {
   const float step = h * Pi;
@@ -136,7 +136,7 @@ void WrtMat(std::ostream& os, char FMT, const Matrix& M, int32_t n, const ParamN
   }
 }
 
-void jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot, Console& console) {
+bool jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot) {
   CheckSize(a, n, "jacobi");
   CheckSize(v, n, "jacobi");
   std::array<float, MxNP + 1> b{};
@@ -155,7 +155,7 @@ void jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot, Console& 
     for (int ip = 1; ip <= n - 1; ++ip) {
       for (int iq = ip + 1; iq <= n; ++iq) sm += std::fabs(a(ip, iq));
     }
-    if (sm == 0.0f) return;
+    if (sm == 0.0f) return true;
     float tresh = 0.0f;
     if (sweep < 4) {
       const float n2 = static_cast<float>(n * n);
@@ -207,8 +207,7 @@ void jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot, Console& 
       z[ip] = 0.0f;
     }
   }
-  WriteList(console.out, {"too many iterations in jacobi"});
-  console.WaitForReturn();
+  return false;
 }
 
 void eigsrt(float d[], Matrix& v, int32_t n) {
@@ -230,52 +229,40 @@ void eigsrt(float d[], Matrix& v, int32_t n) {
   }
 }
 
-FitAnalysisResult FitAnalysis(const Objective& F, const ParamVector& P, Matrix& H, int32_t n, int32_t N,
-                              ParamVector& SV, const ParamNameTable& names, int32_t DebugLevel,
-                              Console& console) {
-  CheckSize(H, n, "FitAnalysis");
+FitAnalysisResult FitAnalysis(const Objective& F, const ParamVector& P, int32_t n, int32_t N,
+                              const WarningSink& warn) {
   FitAnalysisResult r;
-  Hessian(F, P, n, kHessianStep, H);
-  FloorTinyEntries(H, n);
+  CheckSize(r.H, n, "FitAnalysis");
+  Hessian(F, P, n, kHessianStep, r.H);
+  FloorTinyEntries(r.H, n);
 
   for (int32_t i = 1; i <= n; ++i) {
-    for (int32_t j = 1; j <= n; ++j) r.C(i, j) = H(i, j);
-    r.d[i] = 0.0f;
+    for (int32_t j = 1; j <= n; ++j) r.C(i, j) = r.H(i, j);
   }
-  // The right-hand side is the (all-zero) eigenvector storage; only the inverse is wanted.
-  gaussj(r.C, n, r.V, 1, console.out);
+  // Only the inverse is wanted: the right-hand side is a zero column.
+  Matrix rhs(MxNP, 1);
+  gaussj(r.C, n, rhs, 1, warn);
 
   ParamVector X = P;
   const float f = F(X);
   const int32_t dof = N - n;
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  if (dof > 0) {
-    r.s2 = f / static_cast<float>(dof);
-  } else {
-    // No degrees of freedom: the residual variance, and with it every percentage, is undefined.
-    r.s2 = nan;
-    WriteList(console.out, {"Standard variances undefined: " + RenderI(N, 0) + " points in the fit for " +
-                                RenderI(n, 0) + " fitted parameters."});
-  }
+  // Without degrees of freedom the residual variance, and with it every percentage, is undefined.
+  r.s2 = dof > 0 ? f / static_cast<float>(dof) : nan;
   for (int32_t i = 1; i <= n; ++i) {
     for (int32_t j = 1; j <= n; ++j) r.C(i, j) *= r.s2;
     if (P[i] == 0.0f) {
-      SV[i] = nan;
-      if (dof > 0) {
-        WriteList(console.out, {"Standard variance of " + TrimRight(names[i]) +
-                                    " undefined: its fitted value is 0."});
-      }
+      r.SV[i] = nan;
       continue;
     }
     const float sd = std::sqrt(std::fabs(r.C(i, i)));
-    SV[i] = 100.0f * sd / P[i];
+    r.SV[i] = 100.0f * sd / P[i];
   }
 
-  if (DebugLevel < 1) return r;
-  WriteTextFile("Hinv.dat", HinvText(r.C, n, names));
-  jacobi(H, n, r.d.data(), r.V, r.nrot, console);
+  // jacobi destroys the strict upper triangle of the matrix it works on.
+  Matrix a = r.H;
+  r.jacobi_converged = jacobi(a, n, r.d.data(), r.V, r.nrot);
   eigsrt(r.d.data(), r.V, n);
-  WriteTextFile("Eigen.dat", EigenText(r.d.data(), r.V, n, names));
   return r;
 }
 

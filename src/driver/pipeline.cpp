@@ -14,6 +14,7 @@
 #include "plot/plot.h"
 #include "spice/spice.h"
 #include "text/format.h"
+#include "text/textfile.h"
 
 namespace tubefit {
 
@@ -24,6 +25,33 @@ bool HasCompanionTriode(int32_t iModel) {
 }
 
 }  // namespace
+
+FitAnalysisResult AnalyseFit(const Settings& settings, const ParamSet& ps, const Objective& F, int32_t points,
+                             Console& console) {
+  std::ostream& out = console.out;
+  const int32_t n = ps.NFit;
+  const FitAnalysisResult a =
+      FitAnalysis(F, ps.P, n, points, [&out](const std::string& text) { WriteList(out, {text}); });
+  if (points <= n) {
+    WriteList(out, {"Standard variances undefined: " + RenderI(points, 0) + " points in the fit for " +
+                        RenderI(n, 0) + " fitted parameters."});
+  } else {
+    for (int32_t i = 1; i <= n; ++i) {
+      if (ps.P[i] == 0.0f) {
+        WriteList(out, {"Standard variance of " + TrimRight(ps.name[i]) + " undefined: its fitted value is 0."});
+      }
+    }
+  }
+  if (settings.DebugLevel >= 1) {
+    WriteTextFile("Hinv.dat", HinvText(a.C, n, ps.name));
+    if (!a.jacobi_converged) {
+      WriteList(out, {"too many iterations in jacobi"});
+      console.WaitForReturn();
+    }
+    WriteTextFile("Eigen.dat", EigenText(a.d.data(), a.V, n, ps.name));
+  }
+  return a;
+}
 
 void WriteSubcircuits(const RunState& state, std::ostream& out) {
   const Settings& settings = state.settings;
@@ -65,7 +93,7 @@ void RunPipeline(RunState& state, Console& console) {
   CheckCurveLengths(settings, state.meas);
   if (IsScreenGridTube(settings.TubeType)) DetSweep(settings, state.meas, out);
 
-  state.NPointsInFit = CheckSufficientData(settings, state.meas, out);
+  const int32_t points = CheckSufficientData(settings, state.meas, out);
   CheckDynamicRange(settings, state.meas, out);
   CheckScreenCurrent(settings, state.meas, out);
   CheckTriodeCutOff(settings, state.meas, console);
@@ -85,10 +113,9 @@ void RunPipeline(RunState& state, Console& console) {
   WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
   WriteList(out, {"Final estimates:"});
   WriteParFiles(ps.NFit, settings.TubeType, ps, out);
-  FitAnalysis(F, ps.P, state.hessian, ps.NFit, state.NPointsInFit, state.SV, ps.name, settings.DebugLevel,
-              console);
+  const ParamVector SV = AnalyseFit(settings, ps, F, points, console).SV;
   WriteList(out, {"Standard variances (in %) for each parameter:"});
-  WriteParTable(out, ps.NFit, state.SV, ps.name);
+  WriteParTable(out, ps.NFit, SV, ps.name);
 
   if (settings.FitReport) WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
