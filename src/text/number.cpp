@@ -1,0 +1,116 @@
+#include "text/number.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace tubefit {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsSign(char c) { return c == '+' || c == '-'; }
+
+std::string Lower(std::string_view text) {
+  std::string s(text);
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+bool IsNonFiniteWord(std::string_view text) {
+  if (!text.empty() && IsSign(text[0])) text.remove_prefix(1);
+  const std::string word = Lower(text);
+  return word == "nan" || word == "inf" || word == "infinity";
+}
+
+}  // namespace
+
+NumberRead ReadReal(std::string_view text, float& value, const NumberOptions& options) {
+  if (options.nonfinite_words && IsNonFiniteWord(text)) return NumberRead::kNotFinite;
+  std::string comma_text;
+  if (options.decimal_comma && text.find('.') == std::string_view::npos) {
+    const size_t comma = text.find(',');
+    if (comma != std::string_view::npos && text.find(',', comma + 1) == std::string_view::npos) {
+      comma_text = std::string(text);
+      comma_text[comma] = '.';
+      text = comma_text;
+    }
+  }
+
+  // The canonical form for the conversion: no sign, a digit before the point, "e" for the exponent.
+  size_t i = 0;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && IsSign(text[i])) ++i;
+  std::string canonical;
+  size_t digits = 0;
+  while (i < text.size() && IsDigit(text[i])) canonical += text[i++], ++digits;
+  if (i < text.size() && text[i] == '.') {
+    if (digits == 0) canonical += '0';
+    canonical += text[i++];
+    while (i < text.size() && IsDigit(text[i])) canonical += text[i++], ++digits;
+  }
+  if (digits == 0) return NumberRead::kNotANumber;
+  if (i < text.size()) {
+    const char c = text[i];
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+      ++i;
+    } else if (!(options.bare_exponent_sign && IsSign(c))) {
+      return NumberRead::kNotANumber;
+    }
+    canonical += 'e';
+    if (i < text.size() && IsSign(text[i])) canonical += text[i++];
+    size_t exponent_digits = 0;
+    while (i < text.size() && IsDigit(text[i])) canonical += text[i++], ++exponent_digits;
+    if (exponent_digits == 0 || i != text.size()) return NumberRead::kNotANumber;
+  }
+
+  const char* first = canonical.data();
+  const char* last = first + canonical.size();
+  float v = 0.0f;
+  const std::from_chars_result r = std::from_chars(first, last, v);
+  if (r.ec == std::errc::result_out_of_range) {
+    // Out of the float range one way or the other: the double value tells which.
+    double d = 0.0;
+    const std::from_chars_result rd = std::from_chars(first, last, d);
+    if (rd.ec == std::errc() && std::fabs(d) < 1.0) {
+      v = static_cast<float>(d);
+    } else {
+      return NumberRead::kNotFinite;
+    }
+  } else if (r.ec != std::errc() || r.ptr != last) {
+    return NumberRead::kNotANumber;
+  }
+  if (!std::isfinite(v)) return NumberRead::kNotFinite;
+  value = negative ? -v : v;
+  return NumberRead::kOk;
+}
+
+NumberRead ReadInteger(std::string_view text, int32_t& value, const NumberOptions& options) {
+  size_t i = 0;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && IsSign(text[i])) ++i;
+  if (i == text.size()) return NumberRead::kNotANumber;
+  // The magnitude, held at one past the largest int32_t so that a long run of digits cannot overflow.
+  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+  int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) return NumberRead::kNotANumber;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > kLimit) magnitude = kLimit + 1;
+  }
+  const int64_t signed_value = negative ? -magnitude : magnitude;
+  if (signed_value > std::numeric_limits<int32_t>::max() || signed_value < std::numeric_limits<int32_t>::min()) {
+    if (!options.clamp_integers) return NumberRead::kNotANumber;
+    value = negative ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
+    return NumberRead::kOk;
+  }
+  value = static_cast<int32_t>(signed_value);
+  return NumberRead::kOk;
+}
+
+}  // namespace tubefit
