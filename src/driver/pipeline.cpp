@@ -9,7 +9,7 @@
 #include "estimate/estimate.h"
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
-#include "fit/report.h"
+#include "driver/fit_report.h"
 #include "models/models.h"
 #include "plot/plot.h"
 #include "spice/spice.h"
@@ -93,7 +93,7 @@ void RunPipeline(RunState& state, Console& console) {
   CheckCurveLengths(settings, state.meas);
   if (IsScreenGridTube(settings.TubeType)) DetSweep(settings, state.meas, out);
 
-  const int32_t points = CheckSufficientData(settings, state.meas, out);
+  CheckSufficientData(settings, state.meas, out);
   CheckDynamicRange(settings, state.meas, out);
   CheckScreenCurrent(settings, state.meas, out);
   CheckTriodeCutOff(settings, state.meas, console);
@@ -113,6 +113,7 @@ void RunPipeline(RunState& state, Console& console) {
   WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
   WriteList(out, {"Final estimates:"});
   WriteParFiles(ps.NFit, settings.TubeType, ps, out);
+  const int32_t points = static_cast<int32_t>(objective.points().size());
   const ParamVector SV = AnalyseFit(settings, ps, F, points, console).SV;
   WriteList(out, {"Standard variances (in %) for each parameter:"});
   WriteParTable(out, ps.NFit, SV, ps.name);
