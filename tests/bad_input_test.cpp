@@ -362,7 +362,7 @@ TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
   std::ostringstream console;
   std::string message;
   try {
-    WriteParFiles(ps.NFit, 'X', ps, console);
+    WriteParFiles('X', ps, console);
   } catch (const Stop& stop) {
     message = stop.lines().empty() ? "" : stop.lines()[0];
     EXPECT_EQ(stop.FinalLine(), "Execution halts");

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 
 #include "fit/linear.h"
@@ -18,11 +17,6 @@ constexpr int32_t kMaxSweeps = 50;
 constexpr float kTiny = 1.0e-16f;
 
 std::string NameField(const ParamNameTable& names, int32_t i) { return PadTo(names[i], kNameLength); }
-
-void CheckSize(const Matrix& M, int32_t n, const char* what) {
-  if (n < 0 || n > MxNP || n > M.rows() || n > M.cols())
-    throw std::logic_error(std::string(what) + ": matrix too small for the parameter count");
-}
 
 void Rotate(Matrix& a, int i, int j, int k, int l, float s, float tau) {
   const float g = a(i, j);
@@ -73,9 +67,8 @@ float HessianStepOf(float h, float Pi) {
   return step != 0.0f ? step : h;
 }
 
-void Hessian(const Objective& F, const ParamVector& P, int32_t n, float h, Matrix& H) {
-  CheckSize(H, n, "Hessian");
-  if (h < 0.0f) h = kHessianDefaultStep;
+void Hessian(const Objective& F, const ParamVector& P, int32_t n, Matrix& H) {
+  const float h = kHessianStep;
   ParamVector X = P;
   for (int32_t i = 1; i <= n; ++i) {
     const float hi = HessianStepOf(h, P[i]);
@@ -112,7 +105,6 @@ void Hessian(const Objective& F, const ParamVector& P, int32_t n, float h, Matri
 }
 
 void FloorTinyEntries(Matrix& H, int32_t n) {
-  CheckSize(H, n, "FloorTinyEntries");
   for (int32_t i = 1; i <= n; ++i) {
     for (int32_t j = 1; j <= n; ++j) {
       if (std::fabs(H(i, j)) <= kTiny) {
@@ -128,7 +120,6 @@ void WrtMat(std::ostream& os, char FMT, const Matrix& M, int32_t n, const ParamN
   if (FMT == 'E') format = "(A6,100E10.2:)";
   else if (FMT == 'F') format = "(A6,100F10.4:)";
   else PlainStop({ListDirected({"WrtMat: unknown FMT specifier."})});
-  CheckSize(M, n, "WrtMat");
   for (int32_t i = 1; i <= n; ++i) {
     FmtItems items{NameField(names, i)};
     for (int32_t j = 1; j <= n; ++j) items.emplace_back(M(i, j));
@@ -137,8 +128,6 @@ void WrtMat(std::ostream& os, char FMT, const Matrix& M, int32_t n, const ParamN
 }
 
 bool jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot) {
-  CheckSize(a, n, "jacobi");
-  CheckSize(v, n, "jacobi");
   std::array<float, MxNP + 1> b{};
   std::array<float, MxNP + 1> z{};
   for (int ip = 1; ip <= n; ++ip) {
@@ -211,7 +200,6 @@ bool jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot) {
 }
 
 void eigsrt(float d[], Matrix& v, int32_t n) {
-  CheckSize(v, n, "eigsrt");
   for (int32_t i = 1; i <= n - 1; ++i) {
     int32_t k = i;
     float p = d[i];
@@ -232,8 +220,7 @@ void eigsrt(float d[], Matrix& v, int32_t n) {
 FitAnalysisResult FitAnalysis(const Objective& F, const ParamVector& P, int32_t n, int32_t N,
                               const WarningSink& warn) {
   FitAnalysisResult r;
-  CheckSize(r.H, n, "FitAnalysis");
-  Hessian(F, P, n, kHessianStep, r.H);
+  Hessian(F, P, n, r.H);
   FloorTinyEntries(r.H, n);
 
   for (int32_t i = 1; i <= n; ++i) {

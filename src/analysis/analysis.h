@@ -21,8 +21,6 @@ namespace tubefit {
 
 // Relative step of the central differences (single precision).
 constexpr float kHessianStep = 0.016660577f;
-// The step the Hessian routine takes in place of a negative one.
-constexpr float kHessianDefaultStep = 0.008330288f;
 
 using ParamNameTable = std::array<std::string, MxNP + 1>;
 
@@ -30,12 +28,12 @@ using ParamNameTable = std::array<std::string, MxNP + 1>;
 // is 0, so that a fitted value of exactly 0 still gets a finite difference.
 float HessianStepOf(float h, float Pi);
 
-// Central-difference Hessian of F at P over slots 1..n. F is evaluated on a working copy of P, in the
+// Central-difference Hessian of F at P over slots 1..n, with the relative step kHessianStep. F is
+// evaluated on a working copy of P, in the
 // order: for i = 1..n, first for every j = i+1..n the four corners (+,+), (+,-), (-,-), (-,+) of
 // (X(i), X(j)), then X(i) + hi, X(i) - hi and X(i) = P(i). 2 n (n-1) + 3 n evaluations.
-// In: P (unchanged), n (at most the size of H), h (relative step; negative gives kHessianDefaultStep).
-// Out: H(1..n, 1..n).
-void Hessian(const Objective& F, const ParamVector& P, int32_t n, float h, Matrix& H);
+// In: P (unchanged), n (at most the size of H). Out: H(1..n, 1..n).
+void Hessian(const Objective& F, const ParamVector& P, int32_t n, Matrix& H);
 
 // Replaces every element of the n x n block with |H(i,j)| <= 1e-16 by (i + 0.1 j) 1e-16, so that exact
 // zeros become distinct tiny values.

@@ -223,10 +223,6 @@ void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& con
 }  // namespace
 
 void ReadMeasurements(const Settings& s, MeasurementSet& ms, std::ostream& console) {
-  if (s.NFiles < 1 || s.NFiles > kMaxFiles) {
-    PlainStop({ListDirected({"Number of measurement files must be 1 to 20, not " + std::to_string(s.NFiles) +
-                             "."})});
-  }
   ms.NFiles = s.NFiles;
   for (int f = 1; f <= s.NFiles; ++f) ReadOneFile(s, f, ms, console);
 }

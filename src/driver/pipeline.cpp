@@ -112,7 +112,7 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out);
   WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
   WriteList(out, {"Final estimates:"});
-  WriteParFiles(ps.NFit, settings.TubeType, ps, out);
+  WriteParFiles(settings.TubeType, ps, out);
   const int32_t points = static_cast<int32_t>(objective.points().size());
   const ParamVector SV = AnalyseFit(settings, ps, F, points, console).SV;
   WriteList(out, {"Standard variances (in %) for each parameter:"});

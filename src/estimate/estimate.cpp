@@ -182,7 +182,7 @@ void Estimate(const Settings& settings, const MeasurementSet& ms, ParamSet& ps, 
   }
   P[0] = 0.0f;  // the spare slot of absent parameters stays zero
   WriteList(console, {"Initial estimates:"});
-  WriteParFiles(ps.NFit, settings.TubeType, ps, console, ParMoment::kStart);
+  WriteParFiles(settings.TubeType, ps, console, ParMoment::kStart);
 }
 
 }  // namespace

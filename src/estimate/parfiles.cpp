@@ -50,7 +50,8 @@ void WriteParTable(std::ostream& os, int32_t n, const ParamVector& values, const
   }
 }
 
-void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console, ParMoment moment) {
+void WriteParFiles(char TubeType, const ParamSet& ps, std::ostream& console, ParMoment moment) {
+  const int32_t NFit = ps.NFit;
   // A value that is not a number would poison every later run that starts from these files (a pentode fit
   // reads "Triode.par"), so nothing is written and the files of an earlier run stay as they were.
   const int32_t n = std::min<int32_t>(NFit, MxNP);

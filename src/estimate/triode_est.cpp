@@ -172,11 +172,6 @@ void Estkp(const EstData& d, const ParamVector& P, const Slots& s, float& kp) {
   const float mu = P[s.mu];
   const float ex = P[s.ex];
   const float kG1 = P[s.kG1];
-  if (d.NFiles < 1) {
-    KpDefaultLine(d.console);
-    kp = kkpDefault;
-    return;
-  }
   float kp_sum = 0.0f;
   float x[kMaxPoints + 1] = {};
   float y[kMaxPoints + 1] = {};
@@ -233,11 +228,6 @@ void EstkVB(const EstData& d, const ParamVector& P, const Slots& s, float& kVB) 
   const float mu = P[s.mu];
   const float ex = P[s.ex];
   const float kG1 = P[s.kG1];
-  if (d.NFiles < 1) {
-    KvbDefaultLine(d.console);
-    kVB = kkVBDefault;
-    return;
-  }
   float kVB_sum = 0.0f;
   for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];

@@ -73,17 +73,13 @@ NumberRead ReadReal(std::string_view text, float& value, const NumberOptions& op
   const char* last = first + canonical.size();
   float v = 0.0f;
   const std::from_chars_result r = std::from_chars(first, last, v);
+  // The canonical form always converts; it can only fall outside the float range, one way or the other,
+  // which the double value tells.
   if (r.ec == std::errc::result_out_of_range) {
-    // Out of the float range one way or the other: the double value tells which.
     double d = 0.0;
-    const std::from_chars_result rd = std::from_chars(first, last, d);
-    if (rd.ec == std::errc() && std::fabs(d) < 1.0) {
-      v = static_cast<float>(d);
-    } else {
-      return NumberRead::kNotFinite;
-    }
-  } else if (r.ec != std::errc() || r.ptr != last) {
-    return NumberRead::kNotANumber;
+    std::from_chars(first, last, d);
+    if (!(std::fabs(d) < 1.0)) return NumberRead::kNotFinite;
+    v = static_cast<float>(d);
   }
   if (!std::isfinite(v)) return NumberRead::kNotFinite;
   value = negative ? -v : v;
