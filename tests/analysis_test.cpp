@@ -18,6 +18,7 @@
 #include "driver/pipeline.h"
 #include "estimate/parfiles.h"
 #include "plot_test_support.h"
+#include "test_support.h"
 #include "text/format.h"
 #include "text/stop.h"
 
@@ -39,12 +40,7 @@ constexpr double kFloatTol = 1e-5;
 // quadratic below, 70 for the straight line).
 constexpr double kCovarianceTol = 1e-3;
 
-::testing::AssertionResult RelNear(double actual, double expected, double tol) {
-  const double scale = std::fabs(expected) > 0.0 ? std::fabs(expected) : 1.0;
-  if (std::fabs(actual - expected) <= tol * scale) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << actual << " differs from " << expected << " by more than " << tol
-                                       << " relative";
-}
+using testsupport::RelNear;
 
 ParamNameTable Names(const std::vector<std::string>& list) {
   ParamNameTable names{};

@@ -345,10 +345,8 @@ TEST_F(BadInputTest, PentodeRunWithATriodeParLackingValues) {
 }
 
 TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
-  char pattern[] = "/tmp/tubefit_guard_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path old = std::filesystem::current_path();
-  std::filesystem::current_path(pattern);
+  testsupport::TempDir dir("tubefit_guard_");
+  ASSERT_TRUE(dir.ok());
   {
     std::ofstream out("Triode.par", std::ios::binary);
     out << kGoodTriodePar;
@@ -374,8 +372,6 @@ TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
   s << in.rdbuf();
   EXPECT_EQ(s.str(), kGoodTriodePar);
   EXPECT_FALSE(std::filesystem::exists("Model.par"));
-  std::filesystem::current_path(old);
-  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace
