@@ -29,9 +29,9 @@ using ParamNameTable = std::array<std::string, MxNP + 1>;
 float HessianStepOf(float h, float Pi);
 
 // Central-difference Hessian of F at P over slots 1..n, with the relative step kHessianStep. F is
-// evaluated on a working copy of P, in the
-// order: for i = 1..n, first for every j = i+1..n the four corners (+,+), (+,-), (-,-), (-,+) of
-// (X(i), X(j)), then X(i) + hi, X(i) - hi and X(i) = P(i). 2 n (n-1) + 3 n evaluations.
+// evaluated on a working copy of P, in the order: for i = 1..n, first for every j = i+1..n the four
+// corners (+,+), (+,-), (-,-), (-,+) of (X(i), X(j)), then X(i) + hi, X(i) - hi and X(i) = P(i).
+// 2 n (n-1) + 3 n evaluations.
 // In: P (unchanged), n (at most the size of H). Out: H(1..n, 1..n).
 void Hessian(const Objective& F, const ParamVector& P, int32_t n, Matrix& H);
 

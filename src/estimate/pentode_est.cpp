@@ -225,7 +225,7 @@ void EstalsbePe(const EstData& d, ParamVector& P, const Slots& s, float& alpha_s
   EstAlphaBeta(d, P, s, true, alpha_s, beta);
 }
 
-// In: d.ms curve (f, c), d.DebugLevel. Out: Vk, Ik, j. Local parabolas through five points give the first
+// In: d.ms curve (f, c). Out: Vk, Ik, j, and the derivative table when asked for. Local parabolas through five points give the first
 // and second derivative of Is(Va) at points 3..n-2; the knee is the first sign change of the slope, else
 // the first sign change of the curvature next to a current of at least 1.3 times the end current.
 void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j, KneeTable* table) {
