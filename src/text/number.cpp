@@ -28,6 +28,34 @@ bool IsNonFiniteWord(std::string_view text) {
   return word == "nan" || word == "inf" || word == "infinity";
 }
 
+// The power of ten of the leading non-zero digit of a canonical number (digits, point, "e" exponent), so
+// that an out-of-range value can be told too large (order above 0) from too small. Exponents beyond the
+// int range are held there.
+int64_t DecimalOrder(const std::string& canonical) {
+  const size_t e = canonical.find('e');
+  const std::string mantissa = canonical.substr(0, e);
+  int64_t exponent = 0;
+  if (e != std::string::npos) {
+    size_t i = e + 1;
+    const bool negative = i < canonical.size() && canonical[i] == '-';
+    if (i < canonical.size() && IsSign(canonical[i])) ++i;
+    for (; i < canonical.size(); ++i) {
+      exponent = exponent * 10 + (canonical[i] - '0');
+      if (exponent > 1000000000) exponent = 1000000000;
+    }
+    if (negative) exponent = -exponent;
+  }
+  const size_t point = mantissa.find('.');
+  const int64_t int_digits = static_cast<int64_t>(point == std::string::npos ? mantissa.size() : point);
+  int64_t position = 0;  // digits before the first non-zero one, the point not counted
+  for (char c : mantissa) {
+    if (c == '.') continue;
+    if (c != '0') break;
+    ++position;
+  }
+  return exponent + int_digits - position - 1;
+}
+
 }  // namespace
 
 NumberRead ReadReal(std::string_view text, float& value, const NumberOptions& options) {
@@ -73,12 +101,12 @@ NumberRead ReadReal(std::string_view text, float& value, const NumberOptions& op
   const char* last = first + canonical.size();
   float v = 0.0f;
   const std::from_chars_result r = std::from_chars(first, last, v);
-  // The canonical form always converts; it can only fall outside the float range, one way or the other,
-  // which the double value tells.
+  // The canonical form always converts; it can only fall outside the float range, above it or below it.
   if (r.ec == std::errc::result_out_of_range) {
+    if (DecimalOrder(canonical) > 0) return NumberRead::kNotFinite;
+    // Below the float range: the nearest subnormal or zero, through a double (0 when even that underflows).
     double d = 0.0;
     std::from_chars(first, last, d);
-    if (!(std::fabs(d) < 1.0)) return NumberRead::kNotFinite;
     v = static_cast<float>(d);
   }
   if (!std::isfinite(v)) return NumberRead::kNotFinite;
