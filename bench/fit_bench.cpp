@@ -18,12 +18,6 @@
 namespace tubefit {
 namespace {
 
-// A stream that drops everything (the console lines of Fit).
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c; }
-};
-
 // Noise-free measurements of the model: `curves` grid voltages evenly from 0 down to -vg_span, `points`
 // anode voltages from 0 to 300 V, screen at Vs.
 std::unique_ptr<MeasurementSet> Synthetic(int32_t iModel, ParamSet ps, int curves, int points, float vg_span,
@@ -139,9 +133,10 @@ void BM_FitTriode(benchmark::State& state) {
   }
   state.SetLabel(SimdLevelName(level));
   Objective F = [&obj](ParamVector& P) { return obj(P); };
-  NullBuffer null_buffer;
-  std::ostream console(&null_buffer);
-  Matrix xi(MxNP, MxNP);
+  FitOptions options;
+  options.NFit = 5;
+  options.ftol = 1e-6f;
+  options.eps_slot = truth.slot.eps;
   const float factor[6] = {0.0f, 1.2f, 0.8f, 1.2f, 0.8f, 1.2f};
   int64_t evaluations = 0;
   Objective counted = [&F, &evaluations](ParamVector& P) {
@@ -151,9 +146,7 @@ void BM_FitTriode(benchmark::State& state) {
   for (auto _ : state) {
     ParamVector P = truth.P;
     for (int i = 1; i <= 5; ++i) P[i] *= factor[i];
-    int iter = 0;
-    float fret = 0.0f;
-    Fit(P, xi, 5, 1e-6f, iter, fret, counted, truth.slot.eps, console);
+    Fit(P, counted, options);
     benchmark::DoNotOptimize(P);
   }
   state.counters["evaluations"] =

@@ -103,7 +103,7 @@ class BadInputTest : public IniDirTest {
 
   // The line that names the measurement file looked for on line 3 of Model.ini.
   std::string LookedFor(const std::string& name) const {
-    return " Looked for " + dir_ + "/" + name + ".utd, named on line 3 of Model.ini.";
+    return " Looked for " + dir_->path() + "/" + name + ".utd, named on line 3 of Model.ini.";
   }
 
   static void ExpectFailure(const Result& r, const std::vector<std::string>& last_lines) {
@@ -351,10 +351,8 @@ TEST_F(BadInputTest, PentodeRunWithATriodeParLackingValues) {
 }
 
 TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
-  char pattern[] = "/tmp/tubefit_guard_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path old = std::filesystem::current_path();
-  std::filesystem::current_path(pattern);
+  testsupport::TempDir dir("tubefit_guard_");
+  ASSERT_TRUE(dir.ok());
   {
     std::ofstream out("Triode.par", std::ios::binary);
     out << kGoodTriodePar;
@@ -368,7 +366,7 @@ TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
   std::ostringstream console;
   std::string message;
   try {
-    WriteParFiles(ps.NFit, 'X', ps, console);
+    WriteParFiles('X', ps, console);
   } catch (const Stop& stop) {
     message = stop.lines().empty() ? "" : stop.lines()[0];
     EXPECT_EQ(stop.FinalLine(), "Execution halts");
@@ -380,8 +378,6 @@ TEST(WriteParFilesGuard, NonFiniteValueWritesNoFile) {
   s << in.rdbuf();
   EXPECT_EQ(s.str(), kGoodTriodePar);
   EXPECT_FALSE(std::filesystem::exists("Model.par"));
-  std::filesystem::current_path(old);
-  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

@@ -347,12 +347,12 @@ TEST_F(ReadIniTest, MissingGnuplotPath) {
 TEST_F(ReadIniTest, MissingDataFileAfterTheFoundOnes) {
   Touch("a.utd");
   const IniResult r = Read(Lines({"fakegnuplot", "2", "a", "b", "T", "Koren", "2.0", "0.0"}));
-  ExpectPlainStop(r, {" The data file b does not exist.", " Looked for " + dir_ + "/b.utd, named on line 4 of Model.ini.",
+  ExpectPlainStop(r, {" The data file b does not exist.", " Looked for " + dir_->path() + "/b.utd, named on line 4 of Model.ini.",
                       " Execution halts."});
   EXPECT_EQ(r.console, kHead);
   // A count larger than the file lines reads the tube line as a file name; the ending .utd is dropped.
   const IniResult count = Read(Lines({"fakegnuplot", "2", "a.utd", "T", "Koren", "2.0", "0.0"}));
-  ExpectPlainStop(count, {" The data file T does not exist.", " Looked for " + dir_ + "/T.utd, named on line 4 of Model.ini.",
+  ExpectPlainStop(count, {" The data file T does not exist.", " Looked for " + dir_->path() + "/T.utd, named on line 4 of Model.ini.",
                           " That is no file name: the number of files on line 2 (2) may not match the file lines that "
                           "follow it.",
                           " Execution halts."});
@@ -425,6 +425,20 @@ struct BadCase {
   const char* message;
 };
 
+// A number with one decimal comma reads as that decimal number, in the head and in the keyword lines; a
+// comma after a number is the separator it always was.
+TEST_F(ReadIniTest, DecimalCommaInNumbers) {
+  Touch("a.utd");
+  const IniResult r = Read(Lines({"fakegnuplot", "1,", "a", "T", "Koren", "1,5", "-0,25 ! volts", "VaOffset = 2,5",
+                                  "Icmax = 12,5"}));
+  ASSERT_FALSE(r.stopped) << r.stop_lines.front();
+  EXPECT_EQ(r.settings.NFiles, 1);
+  EXPECT_EQ(r.settings.Pmax, 1.5f);
+  EXPECT_EQ(r.settings.VgOffset, -0.25f);
+  EXPECT_EQ(r.settings.VaOffset, 2.5f);
+  EXPECT_EQ(r.settings.Icmax, 0.0125f);
+}
+
 TEST_F(ReadIniTest, UnreadableValuesNameFileAndLine) {
   Touch("a.utd");
   const BadCase cases[] = {
@@ -437,6 +451,12 @@ TEST_F(ReadIniTest, UnreadableValuesNameFileAndLine) {
       {{"fakegnuplot", ", 3"}, " Error reading Model.ini, line 2: expected a whole number for the number of files, found nothing."},
       {{"fakegnuplot", "1", "a", "T", "Koren", "abc", "0"},
        " Error reading Model.ini, line 6: expected a number for Pmax, found \"abc\"."},
+      {{"fakegnuplot", "1", "a", "T", "Koren", "1,5,0", "0"},
+       " Error reading Model.ini, line 6: expected a number for Pmax, found \"1,5,0\"."},
+      {{"fakegnuplot", "1", "a", "T", "Koren", "2", "0", "Icmax = 1.5,3"},
+       " Error reading Model.ini, line 8: expected a number for Icmax, found \"1.5,3\"."},
+      {{"fakegnuplot", "2,5"},
+       " Error reading Model.ini, line 2: expected a whole number for the number of files, found \"2,5\"."},
       {{"fakegnuplot", "1", "a", "T", "Koren", "2.0", "1.5e"},
        " Error reading Model.ini, line 7: expected a number for VgOffset, found \"1.5e\"."},
       {{"fakegnuplot", "1", "a", "T", "Koren", "nan", "0"},

@@ -9,10 +9,15 @@
 
 #include <cmath>
 #include <memory>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/measurements.h"
+#include "driver/pipeline.h"
+#include "estimate/estimate.h"
 #include "ini_fixture.h"
 #include "models/models.h"
 #include "text/stop.h"
@@ -210,6 +215,50 @@ TEST_F(DriverTest, FitStagesOfEveryCode) {
       {25, {"<fit 6>", "<fit 14>"}},
       {3, none}, {4, none}, {5, none}, {6, none}, {15, none}, {24, none}, {34, none}, {35, none}, {36, none}};
   for (const auto& [code, expected] : table) EXPECT_EQ(StagesOf(code), expected) << "code " << code;
+}
+
+// The pentode example ends with a screen-tied file, so a Nolt pentode also gets a triode file with
+// ex + dex. With A = 1.67e-4 and mu = 19, dex = ln(1.0835) / ln(500/19) = 0.024524, and in 32-bit floats
+// (ex + dex) - dex is 1.35818076 for ex = 1.35818088: the fitted value must stay as it is.
+TEST_F(DriverTest, CompanionTriodeFileLeavesTheFittedExponentExact) {
+  namespace fs = std::filesystem;
+  const fs::path from = fs::path(TUBEFIT_SOURCE_DIR) / "examples" / "pentode";
+  RunState state;
+  Settings& s = state.settings;
+  const char* files[] = {"el84_vs200", "el84_vs250", "el84_vs300", "el84_tri"};
+  s.NFiles = 4;
+  for (int f = 1; f <= 4; ++f) {
+    s.DataFile[f] = files[f - 1];
+    fs::copy_file(from / (s.DataFile[f] + ".utd"), s.DataFile[f] + ".utd");
+  }
+  s.TubeType = 'P';
+  s.iModel = 12;
+  std::ostringstream out;
+  ReadMeasurements(s, state.meas, out);
+  DetSweep(s, state.meas, out);
+  ParamIdent(12, state.params);
+  ParamVector& P = state.params.P;
+  const Slots& slot = state.params.slot;
+  P[slot.ex] = 1.35818088f;
+  P[slot.mu] = 19.0f;
+  P[slot.A] = 1.67e-4f;
+  P[slot.kG1] = 200.0f;
+  P[slot.kp] = 120.0f;
+  P[slot.kVB] = 300.0f;
+  float dex = 0.0f;
+  CalcDex(P, slot, dex, out);
+  ASSERT_NE((P[slot.ex] + dex) - dex, P[slot.ex]);
+  const ParamVector fitted = P;
+
+  WriteSubcircuits(state, out);
+  EXPECT_EQ(P, fitted);
+  std::ifstream triode("el84_tri.cir");
+  std::ifstream pentode("el84_vs200.cir");
+  std::stringstream triode_text, pentode_text;
+  triode_text << triode.rdbuf();
+  pentode_text << pentode.rdbuf();
+  EXPECT_NE(triode_text.str().find(" EX=1.383 "), std::string::npos) << triode_text.str();
+  EXPECT_NE(pentode_text.str().find(" EX=1.358 "), std::string::npos) << pentode_text.str();
 }
 
 }  // namespace

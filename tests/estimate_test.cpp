@@ -877,7 +877,16 @@ TEST(EstKnee, FivePointCurveHasNoKnee) {
   EXPECT_EQ(Ik, -1.0f);
 }
 
-TEST(EstKnee, DebugLevelTwoWritesTheDerivatives) {
+// The rows of knee tables as the lines of "s.dat".
+std::vector<std::string> TableLines(const std::vector<KneeTable>& tables) {
+  std::vector<std::string> lines;
+  for (const KneeTable& table : tables) {
+    for (const std::array<float, 4>& row : table) lines.push_back(ListDirected({row[0], row[1], row[2], row[3]}));
+  }
+  return lines;
+}
+
+TEST(EstKnee, GivesItsDerivativeTable) {
   WorkDir dir;
   ASSERT_TRUE(dir.ok());
   auto ms = NewSet();
@@ -885,10 +894,10 @@ TEST(EstKnee, DebugLevelTwoWritesTheDerivatives) {
   std::ostringstream console;
   float Vk = 0.0f, Ik = 0.0f;
   int j = 0;
-  EstKnee({*ms, console, 13, 1}, 1, 1, Vk, Ik, j);
+  std::vector<KneeTable> tables(1);
+  EstKnee({*ms, console, 13, 2}, 1, 1, Vk, Ik, j, &tables[0]);
   EXPECT_FALSE(std::filesystem::exists("s.dat"));
-  EstKnee({*ms, console, 13, 2}, 1, 1, Vk, Ik, j);
-  const std::vector<std::string> lines = Lines(ReadFile("s.dat"));
+  const std::vector<std::string> lines = TableLines(tables);
   ASSERT_EQ(lines.size(), 21u);
   // Points 1, 2, n-1 and n have no local parabola: their derivatives are 0.
   EXPECT_EQ(lines[0], ListDirected({0.0f, Bump(0.0f), 0.0f, 0.0f}));
@@ -968,7 +977,8 @@ TEST(EstSec, NoKneeGivesZerosAndTheLine) {
   ScreenCurve(*ms, 1, 3, -3.0f, Falling);
   std::ostringstream console;
   float Sc = 9.0f, alpha_p = 0.0f, w = 9.0f, nu = 9.0f, lambda = 0.0f;
-  EstSec({*ms, console, 23, 2}, ps.P, ps.slot, Sc, alpha_p, w, nu, lambda);
+  std::vector<KneeTable> tables;
+  EstSec({*ms, console, 23, 2}, ps.P, ps.slot, Sc, alpha_p, w, nu, lambda, &tables);
   EXPECT_EQ(Sc, 0.0f);
   EXPECT_EQ(w, 0.0f);
   EXPECT_EQ(nu, 0.0f);
@@ -981,10 +991,13 @@ TEST(EstSec, NoKneeGivesZerosAndTheLine) {
   EXPECT_EQ(lines[2], ListDirected({0.0f, -1.0f}));
   EXPECT_EQ(lines[5], " Seems sec emission characteristics difficultto find. Try penthode model w/o sec emission.");
   EXPECT_EQ(lines[6], " ");
-  // "s.dat" holds the last curve examined (the falling one).
-  const std::vector<std::string> sdat = Lines(ReadFile("s.dat"));
-  ASSERT_EQ(sdat.size(), 21u);
-  EXPECT_EQ(sdat[0], ListDirected({0.0f, Falling(0.0f), 0.0f, 0.0f}));
+  // The tables of all three curves, the falling one last.
+  ASSERT_EQ(tables.size(), 3u);
+  const std::vector<std::string> sdat = TableLines(tables);
+  ASSERT_EQ(sdat.size(), 63u);
+  EXPECT_EQ(sdat[0], ListDirected({0.0f, Rising(0.0f), 0.0f, 0.0f}));
+  EXPECT_EQ(sdat[42], ListDirected({0.0f, Falling(0.0f), 0.0f, 0.0f}));
+  EXPECT_FALSE(std::filesystem::exists("s.dat"));
 }
 
 TEST(EstkG1g3, KorenTermOfTheG3Section) {
@@ -1252,6 +1265,23 @@ TEST(EstStart, TriodeFileWithoutAParameterStops) {
   ASSERT_TRUE(stop.has_value());
   EXPECT_EQ(stop->lines(), std::vector<std::string>{" Cannot find parameter kp in File Triode.par."});
   EXPECT_EQ(run.st->meas.NFiles, 5);  // restored on the way out too
+}
+
+// At debug level 2 "s.dat" holds the knee table of every curve of the three Vs=Cst files (5 curves of 61
+// points each), an empty line between two curves, and nothing of the Vs=Va files.
+TEST(EstStart, KneeTablesOfEveryCstCurveGoToOneFile) {
+  WorkDir dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile("Triode.par", kTriodePar);
+  PentodeTruth t(12);
+  EstRun run(13, 'B');
+  PentodeRun(run, t);
+  run.st->settings.DebugLevel = 2;
+  EstStart(*run.st, run.console);
+  const std::vector<std::string> lines = Lines(ReadFile("s.dat"));
+  ASSERT_EQ(lines.size(), 15u * 61u + 14u);
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].empty(), i % 62 == 61) << i;
+  EXPECT_EQ(lines[62], ListDirected({run.st->meas.point(1, 2, 1).Va, run.st->meas.point(1, 2, 1).Is, 0.0f, 0.0f}));
 }
 
 TEST(EstStart, ScreenGridCodeWithoutCstFileStops) {

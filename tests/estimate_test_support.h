@@ -15,34 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "text/stop.h"
 
 namespace tubefit::esttest {
 
 // Works in a fresh temporary directory for its lifetime, then goes back and removes it.
-class WorkDir {
- public:
-  WorkDir() {
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd != nullptr) old_ = cwd;
-    std::free(cwd);
-    char pattern[] = "/tmp/tubefit_est_XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = pattern;
-    if (!path_.empty() && chdir(path_.c_str()) != 0) path_.clear();
-  }
-  ~WorkDir() {
-    if (!old_.empty() && chdir(old_.c_str()) != 0) return;
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  bool ok() const { return !path_.empty(); }
-
- private:
-  std::string old_;
-  std::string path_;
-};
+using WorkDir = testsupport::TempDir;
 
 inline void WriteFile(const std::string& name, const std::string& text) {
   std::ofstream out(name, std::ios::binary | std::ios::trunc);
@@ -87,12 +66,6 @@ inline std::optional<Stop> StopOf(const std::function<void()>& body) {
   return std::nullopt;
 }
 
-// |actual - expected| <= tol * |expected|, absolute tol at zero.
-inline ::testing::AssertionResult RelNear(double actual, double expected, double tol) {
-  const double scale = std::fabs(expected) > 0.0 ? std::fabs(expected) : 1.0;
-  if (std::fabs(actual - expected) <= tol * scale) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << actual << " differs from " << expected << " by more than " << tol
-                                       << " relative";
-}
+using testsupport::RelNear;
 
 }  // namespace tubefit::esttest

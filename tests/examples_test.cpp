@@ -17,9 +17,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace {
 
@@ -223,15 +226,15 @@ std::map<std::string, float> FinalEstimates(const std::vector<std::string>& line
 class ExamplesTest : public ::testing::TestWithParam<Example> {
  protected:
   static void SetUpTestSuite() {
-    char pattern[] = "/tmp/tubefit_examples_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_dir_ = std::make_unique<tubefit::testsupport::TempDir>("tubefit_examples_", false);
+    ASSERT_TRUE(root_dir_->ok());
+    root_ = root_dir_->path();
     const std::string build = fs::path(kBinary).parent_path().string();
     const std::string command = "bash '" + kSource + "/tools/make_examples.sh' '" + build + "' '" +
                                 (root_ / "noise_free").string() + "' --noise-free >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
-  static void TearDownTestSuite() { fs::remove_all(root_); }
+  static void TearDownTestSuite() { root_dir_.reset(); }
 
   fs::path NewDir(const std::string& name) {
     const fs::path dir = root_ / name;
@@ -240,9 +243,11 @@ class ExamplesTest : public ::testing::TestWithParam<Example> {
     return dir;
   }
 
+  static std::unique_ptr<tubefit::testsupport::TempDir> root_dir_;
   static fs::path root_;
 };
 
+std::unique_ptr<tubefit::testsupport::TempDir> ExamplesTest::root_dir_;
 fs::path ExamplesTest::root_;
 
 TEST_P(ExamplesTest, ShippedDataFitToWithinTheNoise) {

@@ -2,35 +2,26 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace tubefit {
 
 class IniDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tubefit_ini_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    char* cwd = getcwd(nullptr, 0);
-    ASSERT_NE(cwd, nullptr);
-    old_dir_ = cwd;
-    std::free(cwd);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    dir_ = std::make_unique<testsupport::TempDir>("tubefit_ini_");
+    ASSERT_TRUE(dir_->ok());
     Touch("fakegnuplot");
   }
 
-  void TearDown() override {
-    ASSERT_EQ(chdir(old_dir_.c_str()), 0);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { dir_.reset(); }
 
   // Writes `text` unchanged (binary) to the file `name` in the temporary directory.
   static void WriteFile(const std::string& name, const std::string& text) {
@@ -55,8 +46,7 @@ class IniDirTest : public ::testing::Test {
     return lines;
   }
 
-  std::string dir_;
-  std::string old_dir_;
+  std::unique_ptr<testsupport::TempDir> dir_;
 };
 
 }  // namespace tubefit

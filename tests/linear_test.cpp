@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "text/format.h"
 #include "text/stop.h"
 
 namespace tubefit {
@@ -34,13 +35,18 @@ Matrix FromRows(int n, int cols, std::initializer_list<float> values) {
 
 const std::string kSingular = " singular matrix in gaussj\n";
 
+// A warning sink that prints each warning as a console line, as the callers of gaussj and lfit do.
+WarningSink To(std::ostream& console) {
+  return [&console](const std::string& text) { WriteList(console, {text}); };
+}
+
 // ---- gaussj ----
 
 TEST(Gaussj, SwapMatrixIsItsOwnInverse) {
   Matrix a = FromRows(2, 2, {0, 1, 1, 0});
   Matrix b = FromRows(2, 1, {3, 5});
   std::ostringstream console;
-  gaussj(a, 2, b, 1, console);
+  gaussj(a, 2, b, 1, To(console));
   EXPECT_EQ(a(1, 1), 0.0f);
   EXPECT_EQ(a(1, 2), 1.0f);
   EXPECT_EQ(a(2, 1), 1.0f);
@@ -54,7 +60,7 @@ TEST(Gaussj, OneByOne) {
   Matrix a = FromRows(1, 1, {4});
   Matrix b = FromRows(1, 2, {2, -1});
   std::ostringstream console;
-  gaussj(a, 1, b, 2, console);
+  gaussj(a, 1, b, 2, To(console));
   EXPECT_EQ(a(1, 1), 0.25f);
   EXPECT_EQ(b(1, 1), 0.5f);
   EXPECT_EQ(b(1, 2), -0.25f);
@@ -75,7 +81,7 @@ TEST(Gaussj, InverseOfThreeByThreeTimesMatrixIsIdentity) {
   Matrix a = original;
   Matrix b(3, 1);
   std::ostringstream console;
-  gaussj(a, 3, b, 1, console);
+  gaussj(a, 3, b, 1, To(console));
   ExpectInverse(original, a, 3);
   EXPECT_EQ(console.str(), "");
 }
@@ -85,7 +91,7 @@ TEST(Gaussj, InverseOfUnsymmetricFourByFourTimesMatrixIsIdentity) {
   Matrix a = original;
   Matrix b(4, 1);
   std::ostringstream console;
-  gaussj(a, 4, b, 1, console);
+  gaussj(a, 4, b, 1, To(console));
   ExpectInverse(original, a, 4);
 }
 
@@ -95,7 +101,7 @@ TEST(Gaussj, SolvesSystemWithTwoRightHandSides) {
   Matrix a = original;
   Matrix b = FromRows(3, 2, {8, 1, 0, 5, 14, 3});
   std::ostringstream console;
-  gaussj(a, 3, b, 2, console);
+  gaussj(a, 3, b, 2, To(console));
   EXPECT_TRUE(Near(b(1, 1), 1.0f));
   EXPECT_TRUE(Near(b(2, 1), -2.0f));
   EXPECT_TRUE(Near(b(3, 1), 3.0f));
@@ -110,7 +116,7 @@ TEST(Gaussj, ZeroRowWarnsOnceAndGivesFiniteResult) {
   Matrix a = FromRows(2, 2, {1, 2, 0, 0});
   Matrix b = FromRows(2, 1, {4, 0});
   std::ostringstream console;
-  gaussj(a, 2, b, 1, console);
+  gaussj(a, 2, b, 1, To(console));
   EXPECT_EQ(console.str(), kSingular);
   EXPECT_EQ(a(1, 1), 0.0f);
   EXPECT_EQ(a(1, 2), 0.0f);
@@ -126,7 +132,7 @@ TEST(Gaussj, EqualMagnitudesTakeTheLastPivotInScanOrder) {
   Matrix a = FromRows(2, 2, {1, 1, 1, 1});
   Matrix b = FromRows(2, 1, {1, 1});
   std::ostringstream console;
-  gaussj(a, 2, b, 1, console);
+  gaussj(a, 2, b, 1, To(console));
   EXPECT_EQ(console.str(), kSingular);
   EXPECT_EQ(a(1, 1), 0.0f);
   EXPECT_EQ(a(1, 2), 0.0f);
@@ -140,7 +146,7 @@ TEST(Gaussj, ZeroMatrixWarnsForEveryPassWithoutNaN) {
   Matrix a(3, 3);
   Matrix b = FromRows(3, 1, {1, 2, 3});
   std::ostringstream console;
-  gaussj(a, 3, b, 1, console);
+  gaussj(a, 3, b, 1, To(console));
   EXPECT_EQ(console.str(), kSingular + kSingular + kSingular);
   for (int i = 1; i <= 3; ++i) {
     EXPECT_EQ(b(i, 1), 0.0f);
@@ -171,7 +177,7 @@ TEST(Lfit, RecoversParabolaAndCovariance) {
   Matrix covar(3, 3);
   float chisq = -1.0f;
   std::ostringstream console;
-  lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, console);
+  lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, To(console));
   EXPECT_TRUE(Near(a[1], 1.0f, 1e-4f, 1e-4f));
   EXPECT_TRUE(Near(a[2], 2.0f, 1e-4f, 1e-4f));
   EXPECT_TRUE(Near(a[3], -0.5f, 1e-4f, 1e-4f));
@@ -196,7 +202,7 @@ TEST(Lfit, HeldMiddleCoefficientKeepsValueAndZeroCovariance) {
   covar.Fill(99.0f);
   float chisq = -1.0f;
   std::ostringstream console;
-  lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, console);
+  lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, To(console));
   EXPECT_EQ(a[2], 2.0f);
   EXPECT_TRUE(Near(a[1], 1.0f, 1e-5f, 1e-5f));
   EXPECT_TRUE(Near(a[3], -0.5f, 1e-5f, 1e-5f));
@@ -218,7 +224,7 @@ TEST(Lfit, HeldFirstCoefficientMovesCovarianceToOwnPositions) {
   Matrix covar(3, 3);
   float chisq = -1.0f;
   std::ostringstream console;
-  lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, console);
+  lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, To(console));
   EXPECT_EQ(a[1], 1.0f);
   EXPECT_TRUE(Near(a[2], 2.0f, 1e-5f, 1e-5f));
   EXPECT_TRUE(Near(a[3], -0.5f, 1e-5f, 1e-5f));
@@ -242,7 +248,7 @@ TEST(Lfit, ConstantFitGivesMeanChisqAndVariance) {
   Matrix covar(1, 1);
   float chisq = -1.0f;
   std::ostringstream console;
-  lfit(x, y, sig, 2, a, ia, 1, covar, chisq, [](float, float afunc[], int) { afunc[1] = 1.0f; }, console);
+  lfit(x, y, sig, 2, a, ia, 1, covar, chisq, [](float, float afunc[], int) { afunc[1] = 1.0f; }, To(console));
   EXPECT_EQ(a[1], 2.0f);
   EXPECT_EQ(chisq, 2.0f);
   EXPECT_EQ(covar(1, 1), 0.5f);
@@ -256,7 +262,7 @@ TEST(Lfit, NothingToFitStopsWithText) {
   float chisq = 0.0f;
   std::ostringstream console;
   try {
-    lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, console);
+    lfit(d.x, d.y, d.sig, 5, a, ia, 3, covar, chisq, Parabola, To(console));
     FAIL() << "lfit returned";
   } catch (const Stop& stop) {
     EXPECT_EQ(stop.kind(), Stop::Kind::kWithText);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "text/stop.h"
 
 namespace tubefit {
@@ -24,19 +25,11 @@ const char kHeader[] = "Point Curve Ia(mA) Is(mA) Vg(V) Va(V) Vs(V) Vf(V)\n";
 class MeasurementFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    old_dir_ = here;
-    char pattern[] = "/tmp/tubefit_meas_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    dir_ = std::make_unique<testsupport::TempDir>("tubefit_meas_");
+    ASSERT_TRUE(dir_->ok());
     ms_ = std::make_unique<MeasurementSet>();
   }
-  void TearDown() override {
-    ASSERT_EQ(chdir(old_dir_.c_str()), 0);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { dir_.reset(); }
 
   static void WriteRaw(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -66,7 +59,7 @@ class MeasurementFiles : public ::testing::Test {
     return stop.lines().empty() ? "" : stop.lines().front();
   }
 
-  std::string old_dir_, dir_;
+  std::unique_ptr<testsupport::TempDir> dir_;
   Settings s_;
   std::unique_ptr<MeasurementSet> ms_;
   std::ostringstream console_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "models/equations.h"
+#include "test_support.h"
 #include "text/stop.h"
 
 namespace tubefit {
@@ -20,12 +21,9 @@ namespace {
 constexpr double kRelTol = 2e-5;  // float evaluation against a double reference
 constexpr double kSumTol = 1e-6;  // two float sums that agree algebraically
 
-// |actual - expected| <= tol * |expected|, falling back to an absolute tol at zero.
+// The shared relative check, with this file's tolerance unless one is given.
 ::testing::AssertionResult RelNear(double actual, double expected, double tol = kRelTol) {
-  double scale = std::fabs(expected) > 0.0 ? std::fabs(expected) : 1.0;
-  if (std::fabs(actual - expected) <= tol * scale) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << actual << " differs from " << expected << " by more than " << tol
-                                       << " relative";
+  return testsupport::RelNear(actual, expected, tol);
 }
 
 ParamSet SetFor(int32_t iModel) {

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "models/models.h"
 #include "spice/spice.h"
 #include "spice_test_util.h"
+#include "test_support.h"
 
 namespace tubefit {
 namespace {
@@ -124,19 +126,10 @@ class NgspiceSim : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!NgspiceOnPath()) GTEST_SKIP() << "ngspice is not on PATH (Debian package ngspice); simulator tests skipped";
-    ASSERT_NE(getcwd(old_dir_, sizeof old_dir_), nullptr);
-    char templ[] = "/tmp/ngspice_test_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-    entered_ = true;
+    dir_ = std::make_unique<testsupport::TempDir>("ngspice_test_");
+    ASSERT_TRUE(dir_->ok());
   }
-  void TearDown() override {
-    if (!entered_) return;
-    ASSERT_EQ(chdir(old_dir_), 0);
-    const std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)std::system(cmd.c_str());
-  }
+  void TearDown() override { dir_.reset(); }
 
   // Writes the file of the case in the dialect, simulates the grid and compares every current.
   void Check(const SimCase& c, SpiceDialect dialect, SpicePrecision precision = SpicePrecision::kFields) {
@@ -230,9 +223,7 @@ class NgspiceSim : public ::testing::Test {
   }
 
  private:
-  char old_dir_[PATH_MAX] = {};
-  std::string dir_;
-  bool entered_ = false;
+  std::unique_ptr<testsupport::TempDir> dir_;
 };
 
 TEST_F(NgspiceSim, Triode) { CheckBoth(TriodeCase()); }

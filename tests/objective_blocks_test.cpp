@@ -258,11 +258,11 @@ void FitBoth(int32_t iModel, int32_t NFit, float ftol, float start_factor, float
     Objective F = [&obj](ParamVector& P) { return obj(P); };
     ParamVector P = truth.P;
     for (int i = 1; i <= NFit; ++i) P[i] *= (i % 2 ? start_factor : 2.0f - start_factor);
-    Matrix xi(MxNP, MxNP);
-    int iter = 0;
-    float fret = 0.0f;
-    std::ostringstream console;
-    Fit(P, xi, NFit, ftol, iter, fret, F, truth.slot.eps, console);
+    FitOptions options;
+    options.NFit = NFit;
+    options.ftol = ftol;
+    options.eps_slot = truth.slot.eps;
+    Fit(P, F, options);
     results.push_back(P);
     r2.push_back(obj.Pointwise(P));
     sum_sq = 0.0f;

@@ -116,7 +116,7 @@ TEST(WriteParFiles, TubeXLeavesIdenticalModelAndTriodeFiles) {
   ASSERT_TRUE(dir.ok());
   const ParamSet ps = PentodeSet();
   std::ostringstream console;
-  WriteParFiles(9, 'X', ps, console);
+  WriteParFiles('X', ps, console);
   EXPECT_EQ(ReadFile("Model.par"), Join(kPentodeLines));
   EXPECT_EQ(ReadFile("Triode.par"), ReadFile("Model.par"));
   EXPECT_FALSE(std::filesystem::exists("Triode_g3.par"));
@@ -133,12 +133,12 @@ TEST(WriteParFiles, StartValuesDoNotReplaceAnEarlierResult) {
   WriteFile("Triode_g3.par", " mu =      30.000000\n");
   const ParamSet ps = PentodeSet();
   std::ostringstream console;
-  WriteParFiles(9, 'X', ps, console, ParMoment::kStart);
-  WriteParFiles(9, 'Y', ps, console, ParMoment::kStart);
+  WriteParFiles('X', ps, console, ParMoment::kStart);
+  WriteParFiles('Y', ps, console, ParMoment::kStart);
   EXPECT_EQ(ReadFile("Triode.par"), " mu =      20.000000\n");
   EXPECT_EQ(ReadFile("Triode_g3.par"), " mu =      30.000000\n");
   EXPECT_EQ(ReadFile("Model.par"), Join(kPentodeLines));
-  WriteParFiles(9, 'X', ps, console, ParMoment::kFinal);
+  WriteParFiles('X', ps, console, ParMoment::kFinal);
   EXPECT_EQ(ReadFile("Triode.par"), Join(kPentodeLines));
 }
 
@@ -147,7 +147,7 @@ TEST(WriteParFiles, StartValuesGoToAMissingHandOverFile) {
   ASSERT_TRUE(dir.ok());
   const ParamSet ps = PentodeSet();
   std::ostringstream console;
-  WriteParFiles(9, 'X', ps, console, ParMoment::kStart);
+  WriteParFiles('X', ps, console, ParMoment::kStart);
   EXPECT_EQ(ReadFile("Triode.par"), Join(kPentodeLines));
 }
 
@@ -158,7 +158,7 @@ TEST(WriteParFiles, TubeTLeavesTriodeFileUntouched) {
   WriteFile("Model.par", "old contents that are replaced\n");
   const ParamSet ps = PentodeSet();
   std::ostringstream console;
-  WriteParFiles(9, 'T', ps, console);
+  WriteParFiles('T', ps, console);
   EXPECT_EQ(ReadFile("Triode.par"), " mu =      20.000000\n");
   EXPECT_EQ(ReadFile("Model.par"), Join(kPentodeLines));
 }
@@ -166,9 +166,10 @@ TEST(WriteParFiles, TubeTLeavesTriodeFileUntouched) {
 TEST(WriteParFiles, TubeYWritesTheG3TriodeFile) {
   WorkDir dir;
   ASSERT_TRUE(dir.ok());
-  const ParamSet ps = PentodeSet();
+  ParamSet ps = PentodeSet();
+  ps.NFit = 3;
   std::ostringstream console;
-  WriteParFiles(3, 'Y', ps, console);
+  WriteParFiles('Y', ps, console);
   EXPECT_EQ(ReadFile("Triode_g3.par"), Join({kPentodeLines[0], kPentodeLines[1], kPentodeLines[2]}));
   EXPECT_FALSE(std::filesystem::exists("Triode.par"));
   // No temporary file is left beside the results.
@@ -186,7 +187,7 @@ TEST(WriteParFiles, FileThatCannotBeWrittenStopsAndKeepsTheOldOne) {
   std::filesystem::create_directory("Model.par");  // a directory cannot be replaced by the file
   const ParamSet ps = PentodeSet();
   std::ostringstream console;
-  const auto stop = StopOf([&] { WriteParFiles(9, 'T', ps, console); });
+  const auto stop = StopOf([&] { WriteParFiles('T', ps, console); });
   ASSERT_TRUE(stop.has_value());
   EXPECT_EQ(stop->lines(), std::vector<std::string>{" Cannot write file Model.par."});
   EXPECT_TRUE(std::filesystem::is_directory("Model.par"));
@@ -201,7 +202,7 @@ TEST(WriteParFiles, ValuesReadBackToTheSameFloats) {
                      9876543.0f, 3.14159274f, 2.71828175f, 1.0e-30f, 65504.0f};
   for (int i = 1; i <= 9; ++i) ps.P[i] = v[i - 1];
   std::ostringstream console;
-  WriteParFiles(9, 'T', ps, console);
+  WriteParFiles('T', ps, console);
   const ParFile file = OpenParFile("Model.par");
   for (int i = 1; i <= 9; ++i) EXPECT_EQ(ReadParValue(file, ps.name[i]), v[i - 1]) << ps.name[i];
 }
@@ -335,7 +336,7 @@ TEST(ReadModelPar, StoresTheNineValuesAtTheModelsSlots) {
   ASSERT_TRUE(dir.ok());
   ParamSet src = PentodeSet();
   std::ostringstream console;
-  WriteParFiles(9, 'P', src, console);
+  WriteParFiles('P', src, console);
   ParamSet ps;
   ParamIdent(25, ps);
   const std::vector<std::string> missing = ReadModelPar("Model.par", ps.P, ps.slot);

@@ -13,36 +13,14 @@
 
 #include "core/measurement_set.h"
 #include "core/settings.h"
+#include "test_support.h"
 
 namespace tubefit::plottest {
 
-// Makes a fresh temporary directory (its name may hold a blank) and works in it; goes back on destruction
-// and removes it.
-class TempDir {
+// A fresh temporary working directory (its name may hold a blank), removed at the end.
+class TempDir : public testsupport::TempDir {
  public:
-  explicit TempDir(const std::string& stem = "tubefit_plot_") {
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) != nullptr) old_ = cwd;
-    std::string templ = (std::filesystem::temp_directory_path() / (stem + "XXXXXX")).string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-    if (!path_.empty() && chdir(path_.c_str()) != 0) path_.clear();
-  }
-  ~TempDir() {
-    if (!old_.empty() && chdir(old_.c_str()) != 0) return;
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  bool ok() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string old_;
-  std::string path_;
+  explicit TempDir(const std::string& stem = "tubefit_plot_") : testsupport::TempDir(stem) {}
 };
 
 inline std::string ReadFile(const std::string& name) {

@@ -1,4 +1,4 @@
-#include "fit/report.h"
+#include "driver/fit_report.h"
 
 #include <gtest/gtest.h>
 

@@ -9,11 +9,13 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "spice_test_util.h"
+#include "test_support.h"
 #include "text/format.h"
 #include "text/stop.h"
 
@@ -524,17 +526,10 @@ TEST(SpiceConsole, TextsAndPins) {
 class SpiceFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(getcwd(old_dir_, sizeof old_dir_), nullptr);
-    char templ[] = "/tmp/spice_test_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    dir_ = std::make_unique<testsupport::TempDir>("spice_test_");
+    ASSERT_TRUE(dir_->ok());
   }
-  void TearDown() override {
-    ASSERT_EQ(chdir(old_dir_), 0);
-    const std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)std::system(cmd.c_str());
-  }
+  void TearDown() override { dir_.reset(); }
   static std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream os;
@@ -542,8 +537,7 @@ class SpiceFiles : public ::testing::Test {
     return os.str();
   }
 
-  char old_dir_[PATH_MAX] = {};
-  std::string dir_;
+  std::unique_ptr<testsupport::TempDir> dir_;
 };
 
 TEST_F(SpiceFiles, WritesFileAndConsoleLines) {

@@ -3,12 +3,11 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
-#include <stdexcept>
+#include <string>
 
 #include "fit/linear.h"
 #include "text/format.h"
 #include "text/stop.h"
-#include "text/textfile.h"
 
 namespace tubefit {
 
@@ -19,17 +18,14 @@ constexpr float kTiny = 1.0e-16f;
 
 std::string NameField(const ParamNameTable& names, int32_t i) { return PadTo(names[i], kNameLength); }
 
-void CheckSize(const Matrix& M, int32_t n, const char* what) {
-  if (n < 0 || n > MxNP || n > M.rows() || n > M.cols())
-    throw std::logic_error(std::string(what) + ": matrix too small for the parameter count");
-}
-
 void Rotate(Matrix& a, int i, int j, int k, int l, float s, float tau) {
   const float g = a(i, j);
   const float h = a(k, l);
   a(i, j) = g - s * (h + g * tau);
   a(k, l) = h + s * (g - h * tau);
 }
+
+}  // namespace
 
 std::string HinvText(const Matrix& C, int32_t n, const ParamNameTable& names) {
   std::ostringstream os;
@@ -66,16 +62,13 @@ std::string EigenText(const float d[], const Matrix& V, int32_t n, const ParamNa
   return os.str();
 }
 
-}  // namespace
-
 float HessianStepOf(float h, float Pi) {
   const float step = h * Pi;
   return step != 0.0f ? step : h;
 }
 
-void Hessian(const Objective& F, const ParamVector& P, int32_t n, float h, Matrix& H) {
-  CheckSize(H, n, "Hessian");
-  if (h < 0.0f) h = kHessianDefaultStep;
+void Hessian(const Objective& F, const ParamVector& P, int32_t n, Matrix& H) {
+  const float h = kHessianStep;
   ParamVector X = P;
   for (int32_t i = 1; i <= n; ++i) {
     const float hi = HessianStepOf(h, P[i]);
@@ -112,7 +105,6 @@ void Hessian(const Objective& F, const ParamVector& P, int32_t n, float h, Matri
 }
 
 void FloorTinyEntries(Matrix& H, int32_t n) {
-  CheckSize(H, n, "FloorTinyEntries");
   for (int32_t i = 1; i <= n; ++i) {
     for (int32_t j = 1; j <= n; ++j) {
       if (std::fabs(H(i, j)) <= kTiny) {
@@ -128,7 +120,6 @@ void WrtMat(std::ostream& os, char FMT, const Matrix& M, int32_t n, const ParamN
   if (FMT == 'E') format = "(A6,100E10.2:)";
   else if (FMT == 'F') format = "(A6,100F10.4:)";
   else PlainStop({ListDirected({"WrtMat: unknown FMT specifier."})});
-  CheckSize(M, n, "WrtMat");
   for (int32_t i = 1; i <= n; ++i) {
     FmtItems items{NameField(names, i)};
     for (int32_t j = 1; j <= n; ++j) items.emplace_back(M(i, j));
@@ -136,9 +127,7 @@ void WrtMat(std::ostream& os, char FMT, const Matrix& M, int32_t n, const ParamN
   }
 }
 
-void jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot, Console& console) {
-  CheckSize(a, n, "jacobi");
-  CheckSize(v, n, "jacobi");
+bool jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot) {
   std::array<float, MxNP + 1> b{};
   std::array<float, MxNP + 1> z{};
   for (int ip = 1; ip <= n; ++ip) {
@@ -155,7 +144,7 @@ void jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot, Console& 
     for (int ip = 1; ip <= n - 1; ++ip) {
       for (int iq = ip + 1; iq <= n; ++iq) sm += std::fabs(a(ip, iq));
     }
-    if (sm == 0.0f) return;
+    if (sm == 0.0f) return true;
     float tresh = 0.0f;
     if (sweep < 4) {
       const float n2 = static_cast<float>(n * n);
@@ -207,12 +196,10 @@ void jacobi(Matrix& a, int32_t n, float d[], Matrix& v, int32_t& nrot, Console& 
       z[ip] = 0.0f;
     }
   }
-  WriteList(console.out, {"too many iterations in jacobi"});
-  console.WaitForReturn();
+  return false;
 }
 
 void eigsrt(float d[], Matrix& v, int32_t n) {
-  CheckSize(v, n, "eigsrt");
   for (int32_t i = 1; i <= n - 1; ++i) {
     int32_t k = i;
     float p = d[i];
@@ -230,52 +217,39 @@ void eigsrt(float d[], Matrix& v, int32_t n) {
   }
 }
 
-FitAnalysisResult FitAnalysis(const Objective& F, const ParamVector& P, Matrix& H, int32_t n, int32_t N,
-                              ParamVector& SV, const ParamNameTable& names, int32_t DebugLevel,
-                              Console& console) {
-  CheckSize(H, n, "FitAnalysis");
+FitAnalysisResult FitAnalysis(const Objective& F, const ParamVector& P, int32_t n, int32_t N,
+                              const WarningSink& warn) {
   FitAnalysisResult r;
-  Hessian(F, P, n, kHessianStep, H);
-  FloorTinyEntries(H, n);
+  Hessian(F, P, n, r.H);
+  FloorTinyEntries(r.H, n);
 
   for (int32_t i = 1; i <= n; ++i) {
-    for (int32_t j = 1; j <= n; ++j) r.C(i, j) = H(i, j);
-    r.d[i] = 0.0f;
+    for (int32_t j = 1; j <= n; ++j) r.C(i, j) = r.H(i, j);
   }
-  // The right-hand side is the (all-zero) eigenvector storage; only the inverse is wanted.
-  gaussj(r.C, n, r.V, 1, console.out);
+  // Only the inverse is wanted: the right-hand side is a zero column.
+  Matrix rhs(MxNP, 1);
+  gaussj(r.C, n, rhs, 1, warn);
 
   ParamVector X = P;
   const float f = F(X);
   const int32_t dof = N - n;
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  if (dof > 0) {
-    r.s2 = f / static_cast<float>(dof);
-  } else {
-    // No degrees of freedom: the residual variance, and with it every percentage, is undefined.
-    r.s2 = nan;
-    WriteList(console.out, {"Standard variances undefined: " + RenderI(N, 0) + " points in the fit for " +
-                                RenderI(n, 0) + " fitted parameters."});
-  }
+  // Without degrees of freedom the residual variance, and with it every percentage, is undefined.
+  r.s2 = dof > 0 ? f / static_cast<float>(dof) : nan;
   for (int32_t i = 1; i <= n; ++i) {
     for (int32_t j = 1; j <= n; ++j) r.C(i, j) *= r.s2;
     if (P[i] == 0.0f) {
-      SV[i] = nan;
-      if (dof > 0) {
-        WriteList(console.out, {"Standard variance of " + TrimRight(names[i]) +
-                                    " undefined: its fitted value is 0."});
-      }
+      r.SV[i] = nan;
       continue;
     }
     const float sd = std::sqrt(std::fabs(r.C(i, i)));
-    SV[i] = 100.0f * sd / P[i];
+    r.SV[i] = 100.0f * sd / P[i];
   }
 
-  if (DebugLevel < 1) return r;
-  WriteTextFile("Hinv.dat", HinvText(r.C, n, names));
-  jacobi(H, n, r.d.data(), r.V, r.nrot, console);
+  // jacobi destroys the strict upper triangle of the matrix it works on.
+  Matrix a = r.H;
+  r.jacobi_converged = jacobi(a, n, r.d.data(), r.V, r.nrot);
   eigsrt(r.d.data(), r.V, n);
-  WriteTextFile("Eigen.dat", EigenText(r.d.data(), r.V, n, names));
   return r;
 }
 

@@ -67,7 +67,8 @@ float ParabolaCurvature(const float x[], const float y[], int n, std::ostream& c
       p = p * xv;
     }
   };
-  lfit(x, y, sig, n, a, ia, ma, covar, chisq, powers, console);
+  lfit(x, y, sig, n, a, ia, ma, covar, chisq, powers,
+       [&console](const std::string& text) { WriteList(console, {text}); });
   return a[3];
 }
 

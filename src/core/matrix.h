@@ -1,6 +1,7 @@
 // A small dense float matrix with 1-based (row, column) access, for the numerical routines.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace tubefit {
@@ -8,12 +9,12 @@ namespace tubefit {
 class Matrix {
  public:
   Matrix() = default;
-  Matrix(int rows, int cols) : rows_(rows), cols_(cols), v_(static_cast<size_t>(rows) * cols, 0.0f) {}
+  Matrix(int rows, int cols) : rows_(rows), cols_(cols), v_(static_cast<std::size_t>(rows) * cols, 0.0f) {}
 
   int rows() const { return rows_; }
   int cols() const { return cols_; }
-  float& operator()(int i, int j) { return v_[static_cast<size_t>(i - 1) * cols_ + (j - 1)]; }
-  float operator()(int i, int j) const { return v_[static_cast<size_t>(i - 1) * cols_ + (j - 1)]; }
+  float& operator()(int i, int j) { return v_[static_cast<std::size_t>(i - 1) * cols_ + (j - 1)]; }
+  float operator()(int i, int j) const { return v_[static_cast<std::size_t>(i - 1) * cols_ + (j - 1)]; }
   void Fill(float value) { v_.assign(v_.size(), value); }
 
  private:

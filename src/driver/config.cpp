@@ -1,17 +1,14 @@
 #include "driver/config.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <vector>
 
 #include "param.h"
 #include "plot/run_command.h"
 #include "text/format.h"
+#include "text/number.h"
 #include "text/stop.h"
 #include "text/textfile.h"
 
@@ -57,12 +54,21 @@ struct FreeItem {
 
 // The first free-format item of `s`: a quoted text ('...' or "...", a doubled quote stands for one), or the
 // characters up to the first blank, TAB or comma. With `slash_ends` a slash ends the item as well (and a
-// leading slash ends the read with no value); file names keep their slashes.
-FreeItem FirstItem(std::string_view s, bool slash_ends) {
+// leading slash ends the read with no value); file names keep their slashes. A `number` item may hold a
+// decimal comma, so only a blank, TAB or slash ends it, and a comma at its end is the separator after it.
+FreeItem FirstItem(std::string_view s, bool slash_ends, bool number = false) {
   size_t i = 0;
   while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
   if (i == s.size()) return {ItemState::kNone, ""};
   const char c = s[i];
+  if (number) {
+    size_t j = i;
+    while (j < s.size() && s[j] != ' ' && s[j] != '\t' && s[j] != '/') ++j;
+    if (j == i) return {ItemState::kNull, ""};
+    std::string text(s.substr(i, j - i));
+    if (text.back() == ',') text.pop_back();
+    return {text.empty() ? ItemState::kNull : ItemState::kValue, text};
+  }
   if (c == ',' || (slash_ends && c == '/')) return {ItemState::kNull, ""};
   if (c == '\'' || c == '"') {
     std::string text;
@@ -84,61 +90,19 @@ FreeItem FirstItem(std::string_view s, bool slash_ends) {
   return {ItemState::kValue, std::string(s.substr(i, j - i))};
 }
 
-// Reads a whole number: an optional sign and decimal digits, within the 32-bit range.
-bool ParseInt(const std::string& token, int32_t& value) {
-  size_t i = 0;
-  if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
-  if (i == token.size()) return false;
-  for (size_t k = i; k < token.size(); ++k) {
-    if (!std::isdigit(static_cast<unsigned char>(token[k]))) return false;
-  }
-  errno = 0;
-  const long long v = std::strtoll(token.c_str(), nullptr, 10);
-  if (errno == ERANGE || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
-    return false;
-  }
-  value = static_cast<int32_t>(v);
-  return true;
-}
-
-enum class RealRead { kOk, kBad, kNonFinite };
-
-// Reads a real number: optional sign, digits with an optional decimal point, optional exponent introduced by
-// E or D (either case). NaN and infinity, and values too large for a 32-bit float, are not finite.
-RealRead ParseReal(const std::string& token, float& value) {
-  size_t i = 0;
-  if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
-  std::string rest;
-  for (size_t k = i; k < token.size(); ++k) rest += static_cast<char>(std::tolower(static_cast<unsigned char>(token[k])));
-  if (rest.compare(0, 3, "nan") == 0 || rest.compare(0, 3, "inf") == 0) return RealRead::kNonFinite;
-
-  std::string plain = token;
-  size_t digits = 0;
-  while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++digits;
-  if (i < token.size() && token[i] == '.') {
-    ++i;
-    while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++digits;
-  }
-  if (digits == 0) return RealRead::kBad;
-  if (i < token.size() && (token[i] == 'e' || token[i] == 'E' || token[i] == 'd' || token[i] == 'D')) {
-    plain[i] = 'e';
-    ++i;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
-    size_t exp_digits = 0;
-    while (i < token.size() && std::isdigit(static_cast<unsigned char>(token[i]))) ++i, ++exp_digits;
-    if (exp_digits == 0) return RealRead::kBad;
-  }
-  if (i != token.size()) return RealRead::kBad;
-  const float v = std::strtof(plain.c_str(), nullptr);
-  if (!std::isfinite(v)) return RealRead::kNonFinite;
-  value = v;
-  return RealRead::kOk;
-}
+// Configuration numbers: a decimal comma is a decimal point, and NaN and Infinity are numbers that are not
+// finite (so the message says so).
+constexpr NumberOptions kConfigNumbers = [] {
+  NumberOptions o;
+  o.decimal_comma = true;
+  o.nonfinite_words = true;
+  return o;
+}();
 
 // Converts a free-format item to a whole number or stops with a message naming file, line and item.
 int32_t IntOrStop(const FreeItem& item, const std::string& file, int32_t line, const std::string& what) {
   int32_t value = 0;
-  if (item.state != ItemState::kValue || !ParseInt(item.text, value)) {
+  if (item.state != ItemState::kValue || ReadInteger(item.text, value, kConfigNumbers) != NumberRead::kOk) {
     InputError(file, line, "expected a whole number for " + what + ", " + Found(item.text) + ".");
   }
   return value;
@@ -147,11 +111,12 @@ int32_t IntOrStop(const FreeItem& item, const std::string& file, int32_t line, c
 // Converts a free-format item to a finite real or stops with a message naming file, line and item.
 float RealOrStop(const FreeItem& item, const std::string& file, int32_t line, const std::string& what) {
   float value = 0.0f;
-  const RealRead read = item.state == ItemState::kValue ? ParseReal(item.text, value) : RealRead::kBad;
-  if (read == RealRead::kNonFinite) {
+  const NumberRead read =
+      item.state == ItemState::kValue ? ReadReal(item.text, value, kConfigNumbers) : NumberRead::kNotANumber;
+  if (read == NumberRead::kNotFinite) {
     InputError(file, line, what + " must be a finite number, " + Found(item.text) + ".");
   }
-  if (read != RealRead::kOk) InputError(file, line, "expected a number for " + what + ", " + Found(item.text) + ".");
+  if (read != NumberRead::kOk) InputError(file, line, "expected a number for " + what + ", " + Found(item.text) + ".");
   return value;
 }
 
@@ -169,23 +134,23 @@ class HeadReader {
   }
 
   // The first free-format item of the next record that is not blank; the rest of that record is ignored.
-  FreeItem Item(const std::string& what) {
+  FreeItem Item(const std::string& what, bool number = false) {
     std::string record;
     for (;;) {
       if (!ReadRecord(in_, record)) EndOfFileError(file_, line_, what);
       ++line_;
-      FreeItem item = FirstItem(record, true);
+      FreeItem item = FirstItem(record, true, number);
       if (item.state != ItemState::kNone) return item;
     }
   }
 
   int32_t Int(const std::string& what) {
-    const FreeItem item = Item(what);
+    const FreeItem item = Item(what, true);
     return IntOrStop(item, file_, line_, what);
   }
 
   float Real(const std::string& what) {
-    const FreeItem item = Item(what);
+    const FreeItem item = Item(what, true);
     return RealOrStop(item, file_, line_, what);
   }
 
@@ -206,7 +171,7 @@ struct KeywordValue {
 };
 
 KeywordValue FindKeywordValue(std::istream& in, const std::string& file, std::string_view keyword,
-                              KeywordMatch match, bool slash_ends) {
+                              KeywordMatch match, bool slash_ends, bool number = false) {
   const KeywordRecord hit = FindKeyword(in, keyword, match);
   KeywordValue kv;
   if (!hit.found) return kv;
@@ -216,7 +181,7 @@ KeywordValue FindKeywordValue(std::istream& in, const std::string& file, std::st
   }
   kv.found = true;
   kv.line = hit.line;
-  kv.item = FirstItem(std::string_view(hit.record).substr(eq + 1), slash_ends);
+  kv.item = FirstItem(std::string_view(hit.record).substr(eq + 1), slash_ends, number);
   return kv;
 }
 
@@ -226,7 +191,7 @@ struct IntKeyword {
 };
 
 IntKeyword FindIntKeyword(std::istream& in, const std::string& file, std::string_view keyword) {
-  const KeywordValue kv = FindKeywordValue(in, file, keyword, KeywordMatch::kWholeWord, true);
+  const KeywordValue kv = FindKeywordValue(in, file, keyword, KeywordMatch::kWholeWord, true, true);
   if (!kv.found) return {};
   return {IntOrStop(kv.item, file, kv.line, std::string(keyword)), kv.line};
 }
@@ -530,7 +495,7 @@ int32_t LookupInt(std::istream& in, const std::string& file, std::string_view ke
 }
 
 float LookupReal(std::istream& in, const std::string& file, std::string_view keyword) {
-  const KeywordValue kv = FindKeywordValue(in, file, keyword, KeywordMatch::kWholeWord, true);
+  const KeywordValue kv = FindKeywordValue(in, file, keyword, KeywordMatch::kWholeWord, true, true);
   if (!kv.found) return -1.0f;
   return RealOrStop(kv.item, file, kv.line, std::string(keyword));
 }

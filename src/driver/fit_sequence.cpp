@@ -17,10 +17,12 @@ class Stages {
 
   // One call of Fit varying the first n slots with the current tolerance.
   void Run(int32_t n) {
-    int iter = 0;
-    float fret = 0.0f;
     ParamSet& ps = state_.params;
-    Fit(ps.P, state_.xi, n, tol_, iter, fret, F_, ps.slot.eps, console_);
+    FitOptions options;
+    options.NFit = n;
+    options.ftol = tol_;
+    options.eps_slot = ps.slot.eps;
+    RunFitStage(ps.P, F_, options, console_);
   }
   void Heading(const char* text) {
     WriteList(console_);
@@ -39,7 +41,26 @@ class Stages {
 
 }  // namespace
 
-bool HasFitSequence(int32_t iModel) { return !ModelInfoFor(iModel).stages.empty(); }
+FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, std::ostream& console) {
+  options.on_pass = [&console](const FitSummary& so_far) {
+    if (so_far.passes == 1) {
+      WriteList(console, {"Before refinement R2 = ", so_far.R2_before});
+      console << FormatLine("(A6)", {"Iter:"});
+    }
+    console << FormatLine("(I3,A)", {so_far.passes, ","});
+    console.flush();
+  };
+  options.warn = [&console](const std::string& text) { WriteList(console, {text}); };
+  const FitSummary summary = Fit(P, F, options);
+  if (summary.pass_limit) {
+    WriteList(console);
+    WriteList(console, {"**** WARNING it = 100 ****"});
+    WriteList(console, {"MaxIt reached, no convergence"});
+  }
+  WriteList(console);
+  WriteList(console, {"After refinement R2 = ", summary.R2_after});
+  return summary;
+}
 
 void RunFitSequence(RunState& state, const Objective& F, std::ostream& console) {
   const TableView<FitStage> stages = ModelInfoFor(state.settings.iModel).stages;

@@ -6,14 +6,18 @@
 
 #include "core/param_set.h"
 #include "core/run_state.h"
+#include "fit/fit.h"
 
 namespace tubefit {
 
-// Runs the stages of state.settings.iModel through Fit, on state.params.P with the direction set state.xi.
+// One call of Fit with its console lines: "Before refinement R2 = ", the "Iter:" line with a counter for
+// every pass as it starts (a line-search warning breaks it where it happens), the warning after
+// kMaxFitPasses passes, an empty line and "After refinement R2 = ". options.on_pass and options.warn are
+// replaced by the printing ones.
+FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, std::ostream& console);
+
+// Runs the stages of state.settings.iModel through RunFitStage, on state.params.P.
 // Stops ("Tube type " + letter + " not known!", plain stop) for a code without a fit sequence.
 void RunFitSequence(RunState& state, const Objective& F, std::ostream& console);
-
-// Whether the code has a fit sequence (and therefore a subcircuit writer).
-bool HasFitSequence(int32_t iModel);
 
 }  // namespace tubefit

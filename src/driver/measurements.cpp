@@ -1,16 +1,15 @@
 #include "driver/measurements.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "param.h"
 #include "text/format.h"
+#include "text/number.h"
 #include "text/stop.h"
 #include "text/textfile.h"
 
@@ -41,66 +40,13 @@ std::vector<std::string_view> SplitItems(std::string_view record) {
   return items;
 }
 
-bool AllDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
-std::string_view WithoutSign(std::string_view text) {
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
-  return text;
-}
-
-// True if the item has the form of an integer: an optional sign and digits.
-bool IsIntegerText(std::string_view text) { return AllDigits(WithoutSign(text)); }
-
-// True if the item has the form of a real: optional sign, digits with at most one decimal point (at least one
-// digit), and an optional exponent (E or D, optional sign, digits).
-bool IsRealText(std::string_view text) {
-  text = WithoutSign(text);
-  size_t i = 0;
-  int digits = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i == text.size()) return true;
-  if (text[i] != 'e' && text[i] != 'E' && text[i] != 'd' && text[i] != 'D') return false;
-  return IsIntegerText(text.substr(i + 1));
-}
-
-// Converts an item of real form to a float (correctly rounded, independent of the locale). False if the value
-// does not fit a float.
-bool ToFloat(std::string_view text, float& value) {
-  std::string number(WithoutSign(text));
-  for (char& c : number) {
-    if (c == 'd' || c == 'D') c = 'e';
-  }
-  if (!number.empty() && number[0] == '.') number.insert(number.begin(), '0');
-  const std::from_chars_result r = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (r.ec != std::errc() || r.ptr != number.data() + number.size() || !std::isfinite(value)) return false;
-  if (!text.empty() && text[0] == '-') value = -value;
-  return true;
-}
-
-// Converts an item of integer form; values beyond the 32-bit range are held at its ends.
-int32_t ToInt(std::string_view text) {
-  const bool negative = !text.empty() && text[0] == '-';
-  int64_t value = 0;
-  for (char c : WithoutSign(text)) {
-    value = value * 10 + (c - '0');
-    if (value > INT32_MAX) {
-      value = INT32_MAX;
-      break;
-    }
-  }
-  return static_cast<int32_t>(negative ? -value : value);
-}
+// Measurement numbers: the commas of a record are already points, and an overlong point number is held at
+// the largest value (the point-number check then refuses it).
+constexpr NumberOptions kMeasurementNumbers = [] {
+  NumberOptions o;
+  o.clamp_integers = true;
+  return o;
+}();
 
 // Ends the run for a fault in the measurement file `file` (name with ".utd").
 [[noreturn]] void FileFault(const std::string& file, const std::string& what) {
@@ -127,19 +73,21 @@ PointRecord ParsePointRecord(const std::string& record, const std::string& file,
     RecordFault(file, line,
                 "the record holds " + std::to_string(items.size()) + " items instead of eight numbers.");
   }
+  int32_t integer[2] = {};
   for (int i = 0; i < 2; ++i) {
-    if (!IsIntegerText(items[i])) {
+    if (ReadInteger(items[i], integer[i], kMeasurementNumbers) != NumberRead::kOk) {
       RecordFault(file, line,
                   "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not an integer.");
     }
   }
   float real[kItemsPerRecord] = {};
   for (int i = 2; i < kItemsPerRecord; ++i) {
-    if (!IsRealText(items[i])) {
+    const NumberRead read = ReadReal(items[i], real[i], kMeasurementNumbers);
+    if (read == NumberRead::kNotANumber) {
       RecordFault(file, line,
                   "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not a number.");
     }
-    if (!ToFloat(items[i], real[i])) {
+    if (read == NumberRead::kNotFinite) {
       RecordFault(file, line,
                   "item " + std::to_string(i + 1) + " (" + std::string(items[i]) + ") is not a finite number.");
     }
@@ -150,7 +98,7 @@ PointRecord ParsePointRecord(const std::string& record, const std::string& file,
     }
   }
   PointRecord p;
-  p.n = ToInt(items[0]);
+  p.n = integer[0];
   p.Ia = real[2];
   p.Is = real[3];
   p.grid = real[4];
@@ -180,7 +128,7 @@ float GridFromName(const std::string& name, int32_t& g3_file, std::ostream& cons
   }
   const std::vector<std::string_view> items = SplitItems(std::string_view(name).substr(at + 4));
   float x = 0.0f;
-  if (items.empty() || !IsRealText(items[0]) || !ToFloat(items[0], x)) {
+  if (items.empty() || ReadReal(items[0], x, kMeasurementNumbers) != NumberRead::kOk) {
     PlainStop({ListDirected({"No grid voltage after the marker in the file name " + name + "."}),
                ListDirected({"x.y represents the negative grid voltage."})});
   }
@@ -275,10 +223,6 @@ void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& con
 }  // namespace
 
 void ReadMeasurements(const Settings& s, MeasurementSet& ms, std::ostream& console) {
-  if (s.NFiles < 1 || s.NFiles > kMaxFiles) {
-    PlainStop({ListDirected({"Number of measurement files must be 1 to 20, not " + std::to_string(s.NFiles) +
-                             "."})});
-  }
   ms.NFiles = s.NFiles;
   for (int f = 1; f <= s.NFiles; ++f) ReadOneFile(s, f, ms, console);
 }

@@ -8,7 +8,7 @@
 
 namespace tubefit {
 
-// Reads the files s.DataFile[1..s.NFiles] (each name + ".utd") into ms: currents converted from mA to A,
+// Reads the files s.DataFile[1..s.NFiles] (1 to 20 of them, as ReadIni ensures; each name + ".utd") into ms: currents converted from mA to A,
 // s.VaOffset added to every Va, s.VgOffset to the grid column of every curve. For tube type X the stored anode
 // current is Ia + Is; for H and F the file name gives the constant grid voltage ("_g3_x" or "_g1_x", -x V).
 // A reading of at most 0.1 mA that lies 10 mA or more below the last stored point of its curve is dropped;

@@ -9,22 +9,47 @@
 #include "estimate/estimate.h"
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
-#include "fit/report.h"
+#include "driver/fit_report.h"
 #include "models/model_info.h"
 #include "models/models.h"
 #include "plot/plot.h"
 #include "spice/spice.h"
 #include "text/format.h"
+#include "text/textfile.h"
 
 namespace tubefit {
 
-namespace {
 
-// The subcircuit file of the model code, and for pentodes and beam tetrodes whose last file ties the
-// screen to the anode also a triode file with the exponent shifted by dex.
-void WriteSubcircuits(RunState& state, std::ostream& out) {
+FitAnalysisResult AnalyseFit(const Settings& settings, const ParamSet& ps, const Objective& F, int32_t points,
+                             Console& console) {
+  std::ostream& out = console.out;
+  const int32_t n = ps.NFit;
+  const FitAnalysisResult a =
+      FitAnalysis(F, ps.P, n, points, [&out](const std::string& text) { WriteList(out, {text}); });
+  if (points <= n) {
+    WriteList(out, {"Standard variances undefined: " + RenderI(points, 0) + " points in the fit for " +
+                        RenderI(n, 0) + " fitted parameters."});
+  } else {
+    for (int32_t i = 1; i <= n; ++i) {
+      if (ps.P[i] == 0.0f) {
+        WriteList(out, {"Standard variance of " + TrimRight(ps.name[i]) + " undefined: its fitted value is 0."});
+      }
+    }
+  }
+  if (settings.DebugLevel >= 1) {
+    WriteTextFile("Hinv.dat", HinvText(a.C, n, ps.name));
+    if (!a.jacobi_converged) {
+      WriteList(out, {"too many iterations in jacobi"});
+      console.WaitForReturn();
+    }
+    WriteTextFile("Eigen.dat", EigenText(a.d.data(), a.V, n, ps.name));
+  }
+  return a;
+}
+
+void WriteSubcircuits(const RunState& state, std::ostream& out) {
   const Settings& settings = state.settings;
-  ParamSet& ps = state.params;
+  const ParamSet& ps = state.params;
   const std::string& first = settings.DataFile[1];
   const ModelInfo& model = ModelInfoFor(settings.iModel);
   WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out, settings.Precision);
@@ -33,13 +58,12 @@ void WriteSubcircuits(RunState& state, std::ostream& out) {
   float dex = 0.0f;
   CalcDex(ps.P, ps.slot, dex, out);
   if (settings.DebugLevel >= 1) WriteList(out, {"dex = ", dex});
-  ps.P[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
-  SpiceTriode(settings.DataFile[last], ps.P, ps.slot, ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect,
+  // The triode file gets its own copy: adding and subtracting dex in floats need not give ex back.
+  ParamVector triode = ps.P;
+  triode[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
+  SpiceTriode(settings.DataFile[last], triode, ps.slot, ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect,
               out, settings.Precision);
-  ps.P[ps.slot.ex] = ps.P[ps.slot.ex] - dex;
 }
-
-}  // namespace
 
 void RunPipeline(RunState& state, Console& console) {
   const Settings& settings = state.settings;
@@ -49,7 +73,7 @@ void RunPipeline(RunState& state, Console& console) {
   CheckCurveLengths(settings, state.meas);
   if (IsScreenGridTube(settings.TubeType)) DetSweep(settings, state.meas, out);
 
-  state.NPointsInFit = CheckSufficientData(settings, state.meas, out);
+  CheckSufficientData(settings, state.meas, out);
   CheckDynamicRange(settings, state.meas, out);
   CheckScreenCurrent(settings, state.meas, out);
   CheckTriodeCutOff(settings, state.meas, console);
@@ -68,14 +92,14 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out);
   WriteFormatted(out, "(' Elapsed time: ',F5.1,'s')", {elapsed});
   WriteList(out, {"Final estimates:"});
-  WriteParFiles(ps.NFit, settings.TubeType, ps, out);
-  FitAnalysis(F, ps.P, state.hessian, ps.NFit, state.NPointsInFit, state.SV, ps.name, settings.DebugLevel,
-              console);
+  WriteParFiles(settings.TubeType, ps, out);
+  const int32_t points = static_cast<int32_t>(objective.points().size());
+  const ParamVector SV = AnalyseFit(settings, ps, F, points, console).SV;
   WriteList(out, {"Standard variances (in %) for each parameter:"});
-  WriteParTable(out, ps.NFit, state.SV, ps.name);
+  WriteParTable(out, ps.NFit, SV, ps.name);
 
   if (settings.FitReport) {
-    for (const std::string& line : UndeterminedParameterLines(ps.NFit, state.SV, ps.name)) out << line << '\n';
+    for (const std::string& line : UndeterminedParameterLines(ps.NFit, SV, ps.name)) out << line << '\n';
     WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
   }
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);

@@ -1,6 +1,8 @@
 #include "estimate/estimate.h"
 
+#include <array>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "models/model_info.h"
 #include "text/format.h"
 #include "text/stop.h"
+#include "text/textfile.h"
 
 namespace tubefit {
 
@@ -17,19 +20,6 @@ namespace {
 using est::FitLineChecked;
 using est::Note;
 using est::Num;
-
-// Lowers the file count of the measurement set to the Vs=Cst files for its lifetime.
-class CstFilesOnly {
- public:
-  explicit CstFilesOnly(MeasurementSet& ms) : ms_(ms), saved_(ms.NFiles) { ms_.NFiles = ms_.NVsCst; }
-  ~CstFilesOnly() { ms_.NFiles = saved_; }
-  CstFilesOnly(const CstFilesOnly&) = delete;
-  CstFilesOnly& operator=(const CstFilesOnly&) = delete;
-
- private:
-  MeasurementSet& ms_;
-  int32_t saved_;
-};
 
 [[noreturn]] void StopMissing(const std::vector<std::string>& missing, const std::string& file) {
   std::vector<std::string> lines;
@@ -78,15 +68,27 @@ void StartFromFile(const Settings& settings, ParamSet& ps, std::ostream& console
   }
 }
 
-void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
+// The knee tables of the secondary-emission estimator, every curve in turn, for a look at the estimator's
+// work: one line of Va, Is and the two derivatives per point, an empty line between two curves.
+void WriteKneeTables(const std::vector<KneeTable>& tables) {
+  std::ostringstream text;
+  for (size_t t = 0; t < tables.size(); ++t) {
+    if (t > 0) text << '\n';
+    for (const std::array<float, 4>& row : tables[t]) WriteList(text, {row[0], row[1], row[2], row[3]});
+  }
+  WriteTextFile("s.dat", text.str());
+}
+
+void Estimate(const Settings& settings, const MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
   const ModelInfo& model = ModelInfoFor(settings.iModel);
   ParamVector& P = ps.P;
   const Slots& s = ps.slot;
-  const EstData d{ms, console, settings.iModel, settings.DebugLevel};
   if (model.cst_files_only && ms.NVsCst < 1) {
     StopWithText("Execution halts",
                  {ListDirected({"No Vs=Cst file: the screen-grid parameters cannot be estimated."})});
   }
+  const EstData d(ms, console, settings.iModel, settings.DebugLevel,
+                  model.cst_files_only ? ms.NVsCst : ms.NFiles);
   switch (model.estimate) {
     case EstRoute::kNone:
       break;
@@ -99,27 +101,25 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
       Estkp(d, P, s, P[s.kp]);
       EstkVB(d, P, s, P[s.kVB]);
       break;
-    case EstRoute::kKorenPentode: {
-      CstFilesOnly cst(ms);
+    case EstRoute::kKorenPentode:
       TriodeRead("Triode.par", P, s);
       P[s.kVB] = 100.0f;
       EstkG2(d, P, s, P[s.kG2]);
       break;
-    }
     case EstRoute::kNoltPentode:
-    case EstRoute::kBeamTetrode: {
-      CstFilesOnly cst(ms);
+    case EstRoute::kBeamTetrode:
       TriodeRead("Triode.par", P, s);
       EstkG2(d, P, s, P[s.kG2]);
       EstA(d, P, s, P[s.A]);
       EstDivision(d, P, s, model.family);
       if (model.estimate == EstRoute::kBeamTetrode) {
-        EstSec(d, P, s, P[s.Sc], P[s.alpha_p], P[s.w], P[s.nu], P[s.lambda]);
+        std::vector<KneeTable> knees;
+        EstSec(d, P, s, P[s.Sc], P[s.alpha_p], P[s.w], P[s.nu], P[s.lambda],
+               settings.DebugLevel >= 2 ? &knees : nullptr);
+        if (settings.DebugLevel >= 2) WriteKneeTables(knees);
       }
       break;
-    }
-    case EstRoute::kVarMuNolt: {
-      CstFilesOnly cst(ms);
+    case EstRoute::kVarMuNolt:
       TriodeRead("Triode.par", P, s);
       EstkG2(d, P, s, P[s.kG2]);
       EstA(d, P, s, P[s.A]);
@@ -129,9 +129,7 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
       P[s.mu_b] = 0.5f * P[s.mu];
       P[s.ex_b] = 0.8f * P[s.ex];
       break;
-    }
-    case EstRoute::kVarMuNoltE: {
-      CstFilesOnly cst(ms);
+    case EstRoute::kVarMuNoltE:
       TriodeRead("Triode.par", P, s);
       P[s.svar] = 0.5f;
       P[s.mu_b] = 0.5f * P[s.mu];
@@ -140,20 +138,15 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
       EstA(d, P, s, P[s.A]);
       EstDivision(d, P, s, model.family);
       break;
-    }
-    case EstRoute::kHexode: {
-      {
-        CstFilesOnly cst(ms);
-        TriodeRead("Triode.par", P, s);
-        TriodeRead("Triode_g3.par", P, s.ex_p, s.mu_p, s.kG1_p, s.kp_p, s.kVB_p);
-        EstkG2(d, P, s, P[s.kG2]);
-        EstkG1g3(d, P, s, P[s.kG1_p]);
-        EstA(d, P, s, P[s.A]);
-        Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
-      }
+    case EstRoute::kHexode:
+      TriodeRead("Triode.par", P, s);
+      TriodeRead("Triode_g3.par", P, s.ex_p, s.mu_p, s.kG1_p, s.kp_p, s.kVB_p);
+      EstkG2(d, P, s, P[s.kG2]);
+      EstkG1g3(d, P, s, P[s.kG1_p]);
+      EstA(d, P, s, P[s.A]);
+      Estalsbe(d, P, s, P[s.alpha_s], P[s.beta]);
       P[s.mu3] = 100.0f;
       break;
-    }
     case EstRoute::kG3Pentode: {
       const std::vector<std::string> missing = ReadModelPar("Penthode.par", P, s);
       if (!missing.empty()) StopMissing(missing, "Penthode.par");
@@ -167,12 +160,12 @@ void Estimate(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::o
   }
   P[0] = 0.0f;  // the spare slot of absent parameters stays zero
   WriteList(console, {"Initial estimates:"});
-  WriteParFiles(ps.NFit, settings.TubeType, ps, console, ParMoment::kStart);
+  WriteParFiles(settings.TubeType, ps, console, ParMoment::kStart);
 }
 
 }  // namespace
 
-void EstStart(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
+void EstStart(const Settings& settings, const MeasurementSet& ms, ParamSet& ps, std::ostream& console) {
   if (settings.RdStart) {
     StartFromFile(settings, ps, console);
   } else {
@@ -189,7 +182,7 @@ void EstDiode(const EstData& d, float& k, float& ex, float& eps) {
   int32_t used = 0;
   float x[kMaxPoints + 1] = {};
   float y[kMaxPoints + 1] = {};
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const int c = ms.file[f].NVg;
     const int n = c >= 1 ? ms.curve(f, c).NPts : 0;
     // The upper half of the curve, from point n/2 (at least point 1) to n; a logarithm needs positive

@@ -6,8 +6,10 @@
 // the parameter vector P they also read: every output is written once, after the inputs have been read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "core/measurement_set.h"
 #include "core/param_set.h"
@@ -16,23 +18,35 @@
 
 namespace tubefit {
 
-// What every estimator reads besides the parameters: the measurement set, the console, the model code
-// (its family selects the variant) and the debug level.
+// What every estimator reads besides the parameters: the measurement set and the files of it to look at
+// (1..NFiles: all of them, or for the screen-grid codes the Vs=Cst files, which come first), the console,
+// the model code (its family selects the variant) and the debug level.
 struct EstData {
+  EstData(const MeasurementSet& ms, std::ostream& console, int32_t iModel = 0, int32_t DebugLevel = 0)
+      : EstData(ms, console, iModel, DebugLevel, ms.NFiles) {}
+  EstData(const MeasurementSet& ms, std::ostream& console, int32_t iModel, int32_t DebugLevel, int32_t NFiles)
+      : ms(ms), console(console), iModel(iModel), DebugLevel(DebugLevel), NFiles(NFiles) {}
+
   const MeasurementSet& ms;
   std::ostream& console;
-  int32_t iModel = 0;
-  int32_t DebugLevel = 0;
+  int32_t iModel;
+  int32_t DebugLevel;
+  int32_t NFiles;
 };
+
+// The derivative table of one curve's screen current as EstKnee forms it: per point Va (V), Is (A),
+// dIs/dVa and d2Is/dVa2 (0 at the first two and the last two points).
+using KneeTable = std::vector<std::array<float, 4>>;
 
 // Gives every slot 1..NFit of ps a start value: from the start file when settings.RdStart is on, else
 // from the estimators, the earlier parameter files and fixed values chosen by settings.iModel; then
 // prints "Initial estimates:" and writes the parameter files. For the screen-grid codes the estimators
-// see only the Vs=Cst files (ms.NFiles is lowered to ms.NVsCst and restored before returning).
+// see only the Vs=Cst files 1..ms.NVsCst. At DebugLevel 2 or more the knee tables of EstSec go to "s.dat",
+// every curve in turn, an empty line between two curves.
 // Stops: a parameter file that cannot be opened or holds a value that is not a number; a triode or
 // pentode parameter file without one of the names it must supply; a screen-grid code without a Vs=Cst
 // file; and the stops of the estimators.
-void EstStart(const Settings& settings, MeasurementSet& ms, ParamSet& ps, std::ostream& console);
+void EstStart(const Settings& settings, const MeasurementSet& ms, ParamSet& ps, std::ostream& console);
 void EstStart(RunState& st, std::ostream& console);
 
 // Diode law Ia = Va^ex / k fitted on the upper half of each file's last curve: k and ex out (means over
@@ -84,12 +98,13 @@ void EstalsbePe(const EstData& d, ParamVector& P, const Slots& s, float& alpha_s
 
 // The knee of the screen current of curve c of file f from local quadratic fits: Vk (V) and Ik (A) out,
 // j the point index out. Ik < 0 marks a curve without a usable knee (then Vk and j are left as given).
-// With DebugLevel >= 2 writes "s.dat" (Va, Is and the two derivatives of every point).
-void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j);
+// The derivative table of the curve goes to *table when table is given.
+void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j, KneeTable* table = nullptr);
 
 // Secondary-emission parameters of the beam tetrodes (codes 13, 23, 33): Sc, alpha', w, nu, lambda out.
+// When tables is given, the knee table of every curve examined is appended to it.
 void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& alpha_p, float& w, float& nu,
-            float& lambda);
+            float& lambda, std::vector<KneeTable>* tables = nullptr);
 
 // kG1' of the hexode/heptode g3 section: its Koren term at zero grid voltage and the highest screen voltage
 // of the first curves. A value that is not finite and positive gives kG1' = 1 with a console note.

@@ -1,13 +1,12 @@
 #include "estimate/parfiles.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "text/format.h"
+#include "text/number.h"
 #include "text/stop.h"
 #include "text/textfile.h"
 
@@ -18,48 +17,12 @@ namespace {
 constexpr size_t kParRecordLength = 80;
 constexpr size_t kFileNameField = 512;
 
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-
-// Parses a free-format real item: [sign] digits [. digits] or [sign] . digits, then optionally an exponent
-// written E, e, D or d with an optional sign, or a bare sign, and digits. Returns false for anything else,
-// including NaN, infinities and values outside the float range.
-bool ParseRealItem(const std::string& item, float& value) {
-  size_t i = 0;
-  std::string mantissa;
-  if (i < item.size() && (item[i] == '+' || item[i] == '-')) mantissa += item[i++];
-  size_t digits = 0;
-  while (i < item.size() && IsDigit(item[i])) {
-    mantissa += item[i++];
-    ++digits;
-  }
-  if (i < item.size() && item[i] == '.') {
-    mantissa += item[i++];
-    while (i < item.size() && IsDigit(item[i])) {
-      mantissa += item[i++];
-      ++digits;
-    }
-  }
-  if (digits == 0) return false;
-  std::string exponent;
-  if (i < item.size()) {
-    const char c = item[i];
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') ++i;
-    else if (c != '+' && c != '-') return false;
-    if (i < item.size() && (item[i] == '+' || item[i] == '-')) exponent += item[i++];
-    size_t exp_digits = 0;
-    while (i < item.size() && IsDigit(item[i])) {
-      exponent += item[i++];
-      ++exp_digits;
-    }
-    if (exp_digits == 0 || i != item.size()) return false;
-  }
-  const std::string text = exponent.empty() ? mantissa : mantissa + "e" + exponent;
-  // Overflow gives an infinity and is refused; an underflow to zero or a subnormal is a number.
-  const float v = std::strtof(text.c_str(), nullptr);
-  if (!std::isfinite(v)) return false;
-  value = v;
-  return true;
-}
+// Parameter-file numbers: "1.5+3" is 1.5E+3.
+constexpr NumberOptions kParNumbers = [] {
+  NumberOptions o;
+  o.bare_exponent_sign = true;
+  return o;
+}();
 
 [[noreturn]] void BadValue(const ParFile& file, size_t line, const std::string& name, const std::string& item) {
   const std::string shown = item.empty() ? "nothing" : "\"" + item + "\"";
@@ -87,7 +50,8 @@ void WriteParTable(std::ostream& os, int32_t n, const ParamVector& values, const
   }
 }
 
-void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console, ParMoment moment) {
+void WriteParFiles(char TubeType, const ParamSet& ps, std::ostream& console, ParMoment moment) {
+  const int32_t NFit = ps.NFit;
   // A value that is not a number would poison every later run that starts from these files (a pentode fit
   // reads "Triode.par"), so nothing is written and the files of an earlier run stay as they were.
   const int32_t n = std::min<int32_t>(NFit, MxNP);
@@ -146,7 +110,7 @@ std::optional<float> FindParValue(const ParFile& file, const std::string& name) 
       ++end;
     const std::string item = record.substr(begin, end - begin);
     float value = 0.0f;
-    if (!ParseRealItem(item, value)) BadValue(file, r + 1, key, item);
+    if (ReadReal(item, value, kParNumbers) != NumberRead::kOk) BadValue(file, r + 1, key, item);
     return value;
   }
   return std::nullopt;

@@ -30,14 +30,13 @@ void WriteParTable(std::ostream& os, int32_t n, const ParamVector& values, const
 // When the parameter files are written: with the start values after the estimation, or with the result.
 enum class ParMoment { kStart, kFinal };
 
-// Writes the first NFit slots of the parameter set to "Model.par", to the console between two empty lines,
+// Writes the ps.NFit fitted slots of the parameter set to "Model.par", to the console between two empty lines,
 // and for tube type X to "Triode.par", for Y to "Triode_g3.par". With the start values (kStart) a hand-over
 // file that exists already is left alone: it holds the result of an earlier fit, which a run that fails
 // before its end must not replace with unfitted values. Every file is written to a temporary name and
 // renamed over the old one. Stops (through WriteTextFile) when a file cannot be written, and before
 // writing anything when one of the values is not finite.
-void WriteParFiles(int32_t NFit, char TubeType, const ParamSet& ps, std::ostream& console,
-                   ParMoment moment = ParMoment::kFinal);
+void WriteParFiles(char TubeType, const ParamSet& ps, std::ostream& console, ParMoment moment = ParMoment::kFinal);
 
 // A parameter file read into memory for lookups by name. Records are cut to 80 characters.
 struct ParFile {

@@ -2,7 +2,8 @@
 // part, KorenTerm(P, Vg1, Vs), stands for the cathode current with the screen as the triode's anode; the
 // screen voltage of a curve is that of its last point.
 #include <cmath>
-#include <sstream>
+#include <string>
+#include <utility>
 
 #include "estimate/est_common.h"
 #include "estimate/estimate.h"
@@ -11,7 +12,6 @@
 #include "models/models.h"
 #include "text/format.h"
 #include "text/stop.h"
-#include "text/textfile.h"
 
 namespace tubefit {
 
@@ -38,7 +38,7 @@ void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponen
   float as_sum = 0.0f;
   float be_sum = 0.0f;
   int32_t used = 0;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     float s0 = 0.0f;
     float s1 = 0.0f;
@@ -142,7 +142,7 @@ void EstkG2(const EstData& d, ParamVector& P, const Slots& s, float& kG2) {
   const MeasurementSet& ms = d.ms;
   float kG2_sum = 0.0f;
   bool any = false;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     float sum = 0.0f;
     int32_t q = 0;
@@ -161,7 +161,7 @@ void EstkG2(const EstData& d, ParamVector& P, const Slots& s, float& kG2) {
       any = true;
     }
   }
-  const float result = any ? kG2_sum / static_cast<float>(ms.NFiles) : 0.0f;
+  const float result = any ? kG2_sum / static_cast<float>(d.NFiles) : 0.0f;
   // The screen current is divided by kG2 in every model: zero or a value that is not finite cannot start.
   if (!(result > 0.0f) || !std::isfinite(result)) {
     StopWithText("Execution halts",
@@ -177,7 +177,7 @@ void EstA(const EstData& d, ParamVector& P, const Slots& s, float& A) {
   const MeasurementSet& ms = d.ms;
   float sum = 0.0f;
   int32_t counted = 0;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     for (int c = 1; c <= file.NVg; ++c) {
       const MeasCurve& cv = file.curve[c];
@@ -226,10 +226,10 @@ void EstalsbePe(const EstData& d, ParamVector& P, const Slots& s, float& alpha_s
   EstAlphaBeta(d, P, s, true, alpha_s, beta);
 }
 
-// In: d.ms curve (f, c), d.DebugLevel. Out: Vk, Ik, j. Local parabolas through five points give the first
+// In: d.ms curve (f, c). Out: Vk, Ik, j, and the derivative table when asked for. Local parabolas through five points give the first
 // and second derivative of Is(Va) at points 3..n-2; the knee is the first sign change of the slope, else
 // the first sign change of the curvature next to a current of at least 1.3 times the end current.
-void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
+void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j, KneeTable* table) {
   const MeasCurve& cv = d.ms.curve(f, c);
   const int n = cv.NPts;
   float x[kMaxPoints + 1] = {};
@@ -253,16 +253,16 @@ void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
     float a[4] = {};
     float chisq = 0.0f;
     // Five points jc-2 .. jc+2, passed as 1-based arrays.
-    lfit(x + jc - 3, y + jc - 3, sig + jc - 3, 5, a, ia, 3, covar, chisq, quadratic, d.console);
+    lfit(x + jc - 3, y + jc - 3, sig + jc - 3, 5, a, ia, 3, covar, chisq, quadratic,
+         [&d](const std::string& text) { WriteList(d.console, {text}); });
     const float curv = 2.0f * a[3];
     const float lin = curv * x[jc];
     D1[jc] = a[2] + lin;
     D2[jc] = curv;
   }
-  if (d.DebugLevel >= 2) {
-    std::ostringstream text;
-    for (int p = 1; p <= n; ++p) WriteList(text, {x[p], y[p], D1[p], D2[p]});
-    WriteTextFile("s.dat", text.str());
+  if (table != nullptr) {
+    table->clear();
+    for (int p = 1; p <= n; ++p) table->push_back({x[p], y[p], D1[p], D2[p]});
   }
   const float Ith = 1.3f * y[n];
   bool accepted = false;
@@ -305,7 +305,7 @@ void EstKnee(const EstData& d, int f, int c, float& Vk, float& Ik, int& j) {
 // In: d.ms, d.iModel (its family), d.DebugLevel, P("kG2"), P("alpha_s"), P("beta"), P("mu")
 // and the Koren triode part. Out: Sc, alpha' (0.05), w, nu and lambda (= mu).
 void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& alpha_p, float& w, float& nu,
-            float& lambda) {
+            float& lambda, std::vector<KneeTable>* tables) {
   const MeasurementSet& ms = d.ms;
   const Family family = ModelInfoFor(d.iModel).family;
   const float kG2 = P[s.kG2];
@@ -323,7 +323,7 @@ void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& 
   float Vk = 0.0f;
   float Ik = 0.0f;
   int j = 0;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     float Sf = 0.0f;
     int32_t m = 0;
@@ -333,7 +333,9 @@ void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& 
       const MeasCurve& cv = file.curve[c];
       const float Vs_last = cv.pt[cv.NPts].Vs;
       const float T = KorenTerm(P, s, cv.Vg1, Vs_last);
-      EstKnee(d, f, c, Vk, Ik, j);
+      KneeTable table;
+      EstKnee(d, f, c, Vk, Ik, j, tables != nullptr ? &table : nullptr);
+      if (tables != nullptr) tables->push_back(std::move(table));
       if (d.DebugLevel >= 1) WriteList(d.console, {Vk, Ik});
       if (!(Ik > 0.0f)) continue;
       const float Vx = cv.pt[j].Va;
@@ -406,7 +408,7 @@ void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& 
 void EstkG1g3(const EstData& d, const ParamVector& P, const Slots& s, float& kG1_p) {
   const MeasurementSet& ms = d.ms;
   float Vmax = 0.0f;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     if (ms.file[f].NVg < 1) continue;
     const MeasCurve& cv = ms.curve(f, 1);
     if (cv.pt[cv.NPts].Vs > Vmax) Vmax = cv.pt[cv.NPts].Vs;

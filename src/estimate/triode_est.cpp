@@ -39,7 +39,7 @@ void EstMu(const EstData& d, float& mu) {
   const MeasurementSet& ms = d.ms;
   float mu_sum = 0.0f;
   int32_t used = 0;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     float Imax = 0.0f;
     for (int c = 1; c <= file.NVg; ++c)
@@ -103,7 +103,7 @@ void EstkGExp(const EstData& d, const ParamVector& P, const Slots& s, float& kG1
   int32_t used = 0;
   float x[kMaxPoints + 1] = {};
   float y[kMaxPoints + 1] = {};
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     if (file.NVg < 1) {
       Note(d.console, "EstkGExp: file " + Num(f) + " has no curve; file skipped.");
@@ -172,15 +172,10 @@ void Estkp(const EstData& d, const ParamVector& P, const Slots& s, float& kp) {
   const float mu = P[s.mu];
   const float ex = P[s.ex];
   const float kG1 = P[s.kG1];
-  if (ms.NFiles < 1) {
-    KpDefaultLine(d.console);
-    kp = kkpDefault;
-    return;
-  }
   float kp_sum = 0.0f;
   float x[kMaxPoints + 1] = {};
   float y[kMaxPoints + 1] = {};
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     float Vmin = 1.0e6f;
     int32_t iVmin = 0;
@@ -221,7 +216,7 @@ void Estkp(const EstData& d, const ParamVector& P, const Slots& s, float& kp) {
     }
     kp_sum += value;
   }
-  float result = std::fabs(kp_sum) / static_cast<float>(ms.NFiles);
+  float result = std::fabs(kp_sum) / static_cast<float>(d.NFiles);
   if (result > kkpCap) result = kkpCap;
   kp = result;
 }
@@ -233,13 +228,8 @@ void EstkVB(const EstData& d, const ParamVector& P, const Slots& s, float& kVB) 
   const float mu = P[s.mu];
   const float ex = P[s.ex];
   const float kG1 = P[s.kG1];
-  if (ms.NFiles < 1) {
-    KvbDefaultLine(d.console);
-    kVB = kkVBDefault;
-    return;
-  }
   float kVB_sum = 0.0f;
-  for (int f = 1; f <= ms.NFiles; ++f) {
+  for (int f = 1; f <= d.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     const int c = file.curve[file.NVg].Vg1 > file.curve[1].Vg1 ? file.NVg : 1;
     const MeasCurve& cv = file.curve[c];
@@ -267,7 +257,7 @@ void EstkVB(const EstData& d, const ParamVector& P, const Slots& s, float& kVB) 
     }
     kVB_sum += value;
   }
-  kVB = std::fabs(kVB_sum) / static_cast<float>(ms.NFiles);
+  kVB = std::fabs(kVB_sum) / static_cast<float>(d.NFiles);
 }
 
 }  // namespace tubefit

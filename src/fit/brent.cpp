@@ -4,7 +4,6 @@
 #include <cmath>
 #include <utility>
 
-#include "text/format.h"
 
 namespace tubefit {
 
@@ -80,7 +79,7 @@ void mnbrak(float& ax, float& bx, float& cx, float& fa, float& fb, float& fc, co
   }
 }
 
-float brent(float ax, float bx, float cx, const LineFunction& f, float tol, float& xmin, std::ostream& console) {
+float brent(float ax, float bx, float cx, const LineFunction& f, float tol, float& xmin, const WarningSink& warn) {
   const int kItmax = 100;
   const float kCgold = 0.381966f;
   const float kZeps = 1e-10f;
@@ -152,7 +151,7 @@ float brent(float ax, float bx, float cx, const LineFunction& f, float tol, floa
       }
     }
   }
-  WriteList(console, {"brent exceeds maximum iterations"});
+  Warn(warn, "brent exceeds maximum iterations");
   xmin = x;
   return fx;
 }

@@ -3,7 +3,8 @@
 #pragma once
 
 #include <functional>
-#include <ostream>
+
+#include "fit/warning_sink.h"
 
 namespace tubefit {
 
@@ -17,8 +18,8 @@ using LineFunction = std::function<float(float)>;
 void mnbrak(float& ax, float& bx, float& cx, float& fa, float& fb, float& fc, const LineFunction& f);
 
 // Brent's minimiser on the bracket (ax, bx, cx): returns the smallest value found and its abscissa in xmin
-// (Out), to the fractional tolerance tol. After 100 iterations it prints "brent exceeds maximum iterations"
-// on the console and returns the best point so far.
-float brent(float ax, float bx, float cx, const LineFunction& f, float tol, float& xmin, std::ostream& console);
+// (Out), to the fractional tolerance tol. After 100 iterations it hands "brent exceeds maximum iterations"
+// to warn and returns the best point so far.
+float brent(float ax, float bx, float cx, const LineFunction& f, float tol, float& xmin, const WarningSink& warn = {});
 
 }  // namespace tubefit

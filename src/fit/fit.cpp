@@ -2,37 +2,31 @@
 
 #include <cmath>
 
+#include "core/matrix.h"
 #include "fit/powell.h"
-#include "text/format.h"
 
 namespace tubefit {
 
-void Fit(ParamVector& P, Matrix& xi, int32_t NFit, float ftol, int& iter, float& fret, const Objective& F,
-         int32_t eps_slot, std::ostream& console) {
-  float R2 = F(P);
-  WriteList(console, {"Before refinement R2 = ", R2});
-  console << FormatLine("(A6)", {"Iter:"});
-  int pass = 0;
+FitSummary Fit(ParamVector& P, const Objective& F, const FitOptions& options) {
+  FitSummary summary;
+  summary.R2_before = F(P);
+  Matrix xi(MxNP, MxNP);  // the direction set, fresh for every pass
   for (;;) {
-    ++pass;
-    console << FormatLine("(I3,A)", {pass, ","});
-    console.flush();
+    ++summary.passes;
+    if (options.on_pass) options.on_pass(summary);
     xi.Fill(0.0f);
-    for (int i = 1; i <= xi.rows() && i <= xi.cols(); ++i) xi(i, i) = 1.0f;
-    powell(P, xi, NFit, ftol, iter, fret, F, console);
-    if (iter < NFit || pass == kMaxFitPasses) break;
+    for (int i = 1; i <= MxNP; ++i) xi(i, i) = 1.0f;
+    int iter = 0;
+    powell(P, xi, options.NFit, options.ftol, iter, summary.fret, F, options.warn);
+    summary.iter = iter;
+    if (iter < options.NFit || summary.passes == kMaxFitPasses) break;
   }
-  if (pass == kMaxFitPasses) {
-    WriteList(console);
-    WriteList(console, {"**** WARNING it = 100 ****"});
-    WriteList(console, {"MaxIt reached, no convergence"});
-  }
+  summary.pass_limit = summary.passes == kMaxFitPasses;
   for (int i = 1; i <= MxNP; ++i) {
-    if (i != eps_slot) P[i] = std::fabs(P[i]);
+    if (i != options.eps_slot) P[i] = std::fabs(P[i]);
   }
-  R2 = F(P);
-  WriteList(console);
-  WriteList(console, {"After refinement R2 = ", R2});
+  summary.R2_after = F(P);
+  return summary;
 }
 
 }  // namespace tubefit

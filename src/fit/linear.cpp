@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "text/format.h"
 #include "text/stop.h"
 
 namespace tubefit {
@@ -52,7 +51,7 @@ void FitLine(const float x[], const float y[], int n, float& slope, float& inter
 // Normal equations of the fitted coefficients, solved by gaussj; held coefficients (ia = 0) are moved to the
 // data side. Out: a (fitted entries), covar (ma x ma, spread by covsrt), chisq. Stops when nothing is fitted.
 void lfit(const float x[], const float y[], const float sig[], int ndat, float a[], const int ia[], int ma,
-          Matrix& covar, float& chisq, const BasisFunctions& funcs, std::ostream& console) {
+          Matrix& covar, float& chisq, const BasisFunctions& funcs, const WarningSink& warn) {
   int mfit = 0;
   for (int j = 1; j <= ma; ++j) {
     if (ia[j] != 0) ++mfit;
@@ -98,7 +97,7 @@ void lfit(const float x[], const float y[], const float sig[], int ndat, float a
     for (int k = 1; k < j; ++k) covar(k, j) = covar(j, k);
   }
 
-  gaussj(covar, mfit, beta, 1, console);
+  gaussj(covar, mfit, beta, 1, warn);
 
   int j = 0;
   for (int l = 1; l <= ma; ++l) {
@@ -138,9 +137,9 @@ void covsrt(Matrix& covar, int ma, const int ia[], int mfit) {
 
 // Gauss-Jordan elimination with full pivoting. In/out: a (n x n) becomes its inverse, b (n x m) the solutions.
 // Among pivot candidates of equal magnitude the last one in the scan (rows outer, columns inner) is taken.
-// A singular matrix prints "singular matrix in gaussj" and the elimination goes on; a zero pivot gets the
+// A singular matrix hands "singular matrix in gaussj" to warn and the elimination goes on; a zero pivot gets the
 // reciprocal 0, so its row and column of the result are 0 and the rest stays finite.
-void gaussj(Matrix& a, int n, Matrix& b, int m, std::ostream& console) {
+void gaussj(Matrix& a, int n, Matrix& b, int m, const WarningSink& warn) {
   std::vector<int> ipiv(static_cast<size_t>(n) + 1, 0);
   std::vector<int> indxr(static_cast<size_t>(n) + 1, 0);
   std::vector<int> indxc(static_cast<size_t>(n) + 1, 0);
@@ -160,7 +159,7 @@ void gaussj(Matrix& a, int n, Matrix& b, int m, std::ostream& console) {
             icol = k;
           }
         } else if (ipiv[k] > 1) {
-          WriteList(console, {"singular matrix in gaussj"});
+          Warn(warn, "singular matrix in gaussj");
         }
       }
     }
@@ -173,7 +172,7 @@ void gaussj(Matrix& a, int n, Matrix& b, int m, std::ostream& console) {
     indxc[i] = icol;
     float pivinv = 0.0f;
     if (a(icol, icol) == 0.0f) {
-      WriteList(console, {"singular matrix in gaussj"});
+      Warn(warn, "singular matrix in gaussj");
     } else {
       pivinv = 1.0f / a(icol, icol);
     }

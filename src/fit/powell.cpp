@@ -12,22 +12,21 @@ float f1dim(float x, const LineState& line, const Objective& F) {
   return F(point);
 }
 
-void linmin(ParamVector& P, ParamVector& xi, int n, int np, float& fret, const Objective& F, std::ostream& console) {
+void linmin(ParamVector& P, ParamVector& xi, int n, float& fret, const Objective& F, const WarningSink& warn) {
   const float kTol = 1e-5f;
   LineState line;
-  line.n = n;
   for (int j = 1; j <= n; ++j) {
     line.base[j] = P[j];
     line.direction[j] = xi[j];
   }
-  for (int j = n + 1; j <= np; ++j) line.base[j] = P[j];
+  for (int j = n + 1; j <= MxNP; ++j) line.base[j] = P[j];
 
   const LineFunction along = [&line, &F](float x) { return f1dim(x, line, F); };
   float ax = 0.0f, xx = 1.0f, bx = 0.0f;
   float fa = 0.0f, fx = 0.0f, fb = 0.0f;
   mnbrak(ax, xx, bx, fa, fx, fb, along);
   float xmin = 0.0f;
-  fret = brent(ax, xx, bx, along, kTol, xmin, console);
+  fret = brent(ax, xx, bx, along, kTol, xmin, warn);
   for (int j = 1; j <= n; ++j) {
     xi[j] = xi[j] * xmin;
     P[j] = P[j] + xi[j];
@@ -35,7 +34,7 @@ void linmin(ParamVector& P, ParamVector& xi, int n, int np, float& fret, const O
 }
 
 void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fret, const Objective& F,
-            std::ostream& console) {
+            const WarningSink& warn) {
   fret = F(P);
   ParamVector pt = P;   // the point at the start of the iteration
   ParamVector ptt = P;  // the extrapolated point; slots beyond n keep the fixed values
@@ -49,7 +48,7 @@ void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fre
     for (int i = 1; i <= n; ++i) {
       for (int j = 1; j <= n; ++j) xit[j] = xi(j, i);
       const float fptt = fret;
-      linmin(P, xit, n, MxNP, fret, F, console);
+      linmin(P, xit, n, fret, F, warn);
       if (std::fabs(fptt - fret) > del) {
         del = std::fabs(fptt - fret);
         ibig = i;
@@ -69,7 +68,7 @@ void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fre
       const float t = 2.0f * (fp - 2.0f * fret + fptt) * (a * a) - del * (b * b);
       // ibig stays 0 only when no direction lowered the objective; there is then no column to replace.
       if (t < 0.0f && ibig > 0) {
-        linmin(P, xit, n, MxNP, fret, F, console);
+        linmin(P, xit, n, fret, F, warn);
         for (int j = 1; j <= n; ++j) {
           xi(j, ibig) = xi(j, n);
           xi(j, n) = xit[j];

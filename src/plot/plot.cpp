@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "fit/report.h"
+#include "fit/fit_errors.h"
 #include "models/model_info.h"
 #include "models/models.h"
 #include "param.h"

@@ -1,4 +1,4 @@
-#include "fit/report.h"
+#include "driver/fit_report.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,22 +16,6 @@ namespace {
 
 constexpr double kMilliampere = 1000.0;
 
-void AddPoint(CurveErrors& e, float d_ia, float d_is) {
-  e.points += 1;
-  e.sum_ia += static_cast<double>(d_ia) * d_ia;
-  e.sum_is += static_cast<double>(d_is) * d_is;
-  e.max_ia = std::max(e.max_ia, std::fabs(d_ia));
-  e.max_is = std::max(e.max_is, std::fabs(d_is));
-}
-
-void AddCurve(CurveErrors& total, const CurveErrors& e) {
-  total.points += e.points;
-  total.sum_ia += e.sum_ia;
-  total.sum_is += e.sum_is;
-  total.max_ia = std::max(total.max_ia, e.max_ia);
-  total.max_is = std::max(total.max_is, e.max_is);
-}
-
 // RMS and largest error in mA, or a dash where the curve has no point in the fit.
 std::string ErrorFields(int32_t points, double sum, float max) {
   if (points == 0) return RenderA("-", 10) + RenderA("-", 10);
@@ -43,42 +27,6 @@ bool HasG3Column(char tube) { return tube == 'H' || tube == 'F'; }
 
 }  // namespace
 
-FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const ParamVector& P,
-                           const Slots& slots) {
-  FitErrors errors;
-  errors.screen = ModelInfoFor(iModel).screen_in_objective;
-  // One copy for the whole walk: the model's write-backs carry from point to point as in the objective.
-  ParamVector Q = P;
-  for (int f = 1; f <= ms.NFiles; ++f) {
-    const MeasFile& file = ms.file[f];
-    for (int c = 1; c <= file.NVg; ++c) {
-      const MeasCurve& curve = file.curve[c];
-      CurveErrors e;
-      e.file = f;
-      e.curve = c;
-      e.Vg1 = curve.Vg1;
-      e.Vg3 = curve.Vg3;
-      for (int p = 1; p <= curve.NPts; ++p) {
-        const MeasPoint& m = curve.pt[p];
-        if (!InFitWindow(m, Pmax, Icmax)) continue;
-        float Ia = 0.0f;
-        float Is = 0.0f;
-        Model(iModel, m.Va, m.Vs, curve.Vg1, curve.Vg3, Q, slots, Ia, Is);
-        const float d_ia = m.Ia - Ia;
-        const float d_is = errors.screen ? m.Is - Is : 0.0f;
-        AddPoint(e, d_ia, d_is);
-      }
-      AddCurve(errors.total, e);
-      errors.curves.push_back(e);
-    }
-  }
-  // The sum itself is the objective's, evaluated the way the fit evaluates it (the vector routines can
-  // differ from the point-by-point model in the last digits).
-  const FitObjective objective(ms, Pmax, Icmax, iModel, slots);
-  ParamVector R = P;
-  errors.R2 = objective(R);
-  return errors;
-}
 
 std::vector<std::string> FitReportLines(const FitErrors& errors, const Settings& settings) {
   size_t name_width = 4;
