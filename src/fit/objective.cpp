@@ -1,10 +1,14 @@
 #include "fit/objective.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "fit/objective_blocks.h"
 #include "models/law.h"
 #include "models/models.h"
+#include "text/format.h"
+#include "text/stop.h"
 
 namespace tubefit {
 
@@ -50,6 +54,22 @@ const char* SimdLevelName(SimdLevel level) {
   }
 }
 
+SimdLevel DefaultSimdLevel() {
+  const char* value = std::getenv("TUBEFIT_SIMD");
+  if (value == nullptr || *value == '\0') return SupportedSimdLevel();
+  const std::string name = value;
+  for (SimdLevel level : {SimdLevel::kNone, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+    if (name != SimdLevelName(level)) continue;
+    if (static_cast<int32_t>(level) > static_cast<int32_t>(SupportedSimdLevel())) {
+      StopWithText("Execution halts",
+                   {ListDirected({"TUBEFIT_SIMD=" + name + ": this processor or build has no " + name + " path."})});
+    }
+    return level;
+  }
+  StopWithText("Execution halts",
+               {ListDirected({"TUBEFIT_SIMD=" + name + " is unknown: use scalar, avx2 or avx512."})});
+}
+
 namespace {
 
 // True when every slot the law uses is a real slot (1..MxNP) and no two coincide: then its write-backs
@@ -76,7 +96,7 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
     if (DistinctSlots<Law>(slots_)) block_sum_ = &FitObjective::BlockSum<Law>;
   });
   if (!block_sum_) return;
-  level_ = SupportedSimdLevel();
+  level_ = DefaultSimdLevel();
   const size_t n = points_.size();
   stride_ = (n + blocks::kPad - 1) / blocks::kPad * blocks::kPad + blocks::kPad;
   columns_.assign(6 * stride_, 0.0f);

@@ -27,7 +27,13 @@ enum class SimdLevel : int32_t { kNone = 0, kAvx2 = 1, kAvx512 = 2 };
 
 // The widest level that both this build and this processor support.
 SimdLevel SupportedSimdLevel();
-const char* SimdLevelName(SimdLevel level);
+const char* SimdLevelName(SimdLevel level);  // "scalar", "avx2", "avx512"
+
+// The level the objective uses unless told otherwise: the one the environment variable TUBEFIT_SIMD names
+// ("scalar", "avx2" or "avx512"; every level gives the same results, the variable is for tests and for
+// timing), else the widest supported one. Stops ("Execution halts") when the variable names no level or a
+// level this build or processor lacks.
+SimdLevel DefaultSimdLevel();
 
 // FitObjective(P): the sum over the window of (Ia - Ia')^2, plus (Is - Is')^2 for every model but the diode
 // and the triode (codes 0 and 1), in A^2. The model may write its clamps back into P, as it does point by
@@ -50,7 +56,7 @@ class FitObjective {
   float Pointwise(ParamVector& P) const;
 
   // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone evaluates one
-  // point at a time. Returns the level now in use. The default is the widest supported level.
+  // point at a time. Returns the level now in use. The default is DefaultSimdLevel().
   SimdLevel UseSimd(SimdLevel level);
   SimdLevel simd() const { return block_sum_ ? level_ : SimdLevel::kNone; }
 

@@ -63,14 +63,25 @@ T KorenSoftplus(const T& V, const T& t, const T& kp) {
 
 // The Koren triode term: t = kp (1/mu + Vg / sqrt(kVB + Va^2)), E1 the softplus, result E1^|ex|, or 0 when
 // E1 <= 1e-6. kVB must already be non-negative.
+// KorenFrom takes the grid part Vg / sqrt(kVB + Va^2) of t, which two sections in the same voltages share.
 template <class T>
-T KorenCore(const T& kp, const T& mu, const T& kVB, const T& ex, const T& Vg, const T& Va) {
-  T root = Sqrt(kVB + Va * Va);
-  T t = kp * (T(1.0f) / mu + Vg / root);
+T KorenFrom(const T& kp, const T& mu, const T& ex, const T& grid, const T& Va) {
+  T t = kp * (T(1.0f) / mu + grid);
   T E1 = KorenSoftplus(Va, t, kp);
   auto above = E1 > T(kCutOff);
   if (!Any<T>(above)) return T(0.0f);  // wholly in cut-off: no power
   return Select(above, Pow(E1, Abs(ex)), T(0.0f));
+}
+
+template <class T>
+T KorenGrid(const T& kVB, const T& Vg, const T& Va) {
+  T root = Sqrt(kVB + Va * Va);
+  return Vg / root;
+}
+
+template <class T>
+T KorenCore(const T& kp, const T& mu, const T& kVB, const T& ex, const T& Vg, const T& Va) {
+  return KorenFrom(kp, mu, ex, KorenGrid(kVB, Vg, Va), Va);
 }
 
 // The parameters of the Koren term; P("kVB") becomes |kVB| (written back).
@@ -370,8 +381,10 @@ struct VarMu {
     T D = DivisionFactor<L>(T(e.beta), x);
     T F, G;
     Factors<L>(d, D, x.Va, F, G);
-    T Ea = KorenAt(e.koren, x.Vg1, x.Vs);
-    T Eb = KorenCore(T(e.koren.kp), T(e.mu_b), T(e.koren.kVB), T(e.ex_b), x.Vg1, x.Vs);
+    const T kp = T(e.koren.kp);
+    T grid = KorenGrid(T(e.koren.kVB), x.Vg1, x.Vs);
+    T Ea = KorenFrom(kp, T(e.koren.mu), T(e.koren.ex), grid, x.Vs);
+    T Eb = KorenFrom(kp, T(e.mu_b), T(e.ex_b), grid, x.Vs);
     const T svar = T(e.svar);
     T E = (T(1.0f) - Abs(svar)) * Ea + svar * Eb;
     Ia = E * F;
