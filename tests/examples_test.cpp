@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "fit/objective.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -142,10 +144,11 @@ std::vector<Example> Examples() {
   return e;
 }
 
-// Runs the program on `config` in `dir` with the console captured and no keyboard input.
-int RunIn(const fs::path& dir, const std::string& config, std::string& console) {
-  const std::string command = "cd '" + dir.string() + "' && '" + kBinary + "' '" + config +
-                              "' </dev/null >console.txt 2>&1";
+// Runs the program on `config` in `dir` with the console captured and no keyboard input, on the objective's
+// path `simd` (TUBEFIT_SIMD) unless it is empty.
+int RunIn(const fs::path& dir, const std::string& config, std::string& console, const std::string& simd) {
+  const std::string command = "cd '" + dir.string() + "' && " + (simd.empty() ? "" : "TUBEFIT_SIMD=" + simd + " ") +
+                              "'" + kBinary + "' '" + config + "' </dev/null >console.txt 2>&1";
   const int status = std::system(command.c_str());
   console = ReadText(dir / "console.txt");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -173,11 +176,11 @@ struct RunResult {
 };
 
 // Runs all steps of an example in a fresh folder, with the example files taken from `root`.
-RunResult RunChain(const Example& ex, const fs::path& root, const fs::path& dir) {
+RunResult RunChain(const Example& ex, const fs::path& root, const fs::path& dir, const std::string& simd = "") {
   RunResult r;
   for (const Step& step : ex.steps) {
     CopyFolder(root / step.folder, dir, false);
-    r.status = RunIn(dir, step.config, r.console);
+    r.status = RunIn(dir, step.config, r.console, simd);
     if (r.status != 0) return r;
     for (const auto& copy : step.copies) fs::copy_file(dir / copy.first, dir / copy.second, fs::copy_options::overwrite_existing);
   }
@@ -315,6 +318,38 @@ TEST_P(ExamplesTest, NoiseFreeDataGiveBackTheParameters) {
     ASSERT_EQ(fitted.count(name), 1u) << name;
     const float limit = tol.rel > 0 ? tol.rel * std::fabs(tol.value) : tol.abs;
     EXPECT_NEAR(fitted.at(name), tol.value, limit) << ex.name << " " << name;
+  }
+}
+
+// Every path of the objective gives the same console report and the same files, byte for byte (the
+// elapsed time apart).
+TEST_P(ExamplesTest, EveryPathWritesTheSameFiles) {
+  const Example& ex = GetParam();
+  std::map<std::string, std::string> first;
+  for (tubefit::SimdLevel level : {tubefit::SimdLevel::kNone, tubefit::SimdLevel::kAvx2, tubefit::SimdLevel::kAvx512}) {
+    if (static_cast<int>(level) > static_cast<int>(tubefit::SupportedSimdLevel())) continue;
+    const std::string path = tubefit::SimdLevelName(level);
+    const fs::path dir = NewDir(ex.name + "_" + path);
+    const RunResult r = RunChain(ex, fs::path(kSource) / "examples", dir, path);
+    ASSERT_EQ(r.status, 0) << path << "\n" << r.console;
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      std::string text = ReadText(entry.path());
+      if (entry.path().filename() == "console.txt") {
+        std::string kept;
+        for (const std::string& line : SplitLines(text)) {
+          if (line.rfind(" Elapsed time:", 0) != 0) kept += line + "\n";
+        }
+        text = kept;
+      }
+      files[entry.path().filename().string()] = text;
+    }
+    if (first.empty()) {
+      first = files;
+      continue;
+    }
+    ASSERT_EQ(files.size(), first.size()) << path;
+    for (const auto& [name, text] : files) EXPECT_TRUE(text == first[name]) << path << ": " << name << " differs";
   }
 }
 
