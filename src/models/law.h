@@ -3,7 +3,7 @@
 // derivative types such as ceres::Jet (models/law_jet.h). models/law_math.h lists what a number type
 // supplies.
 //
-// Each law is a struct with three steps:
+// Each law is a struct of its effective parameters and three steps:
 //   Params<T>                the effective parameters: the values the equations use at a point, with every
 //                            clamp, cap, limit and absolute value of the law applied;
 //   Effective(P, s)          forms them from the parameter vector (a pointer to slot 0, any number type)
