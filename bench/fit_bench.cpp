@@ -1,5 +1,5 @@
-// Cost of the fit: one FitObjective evaluation (time per point in the window) for the triode, the Nolt
-// pentode and the NoltE beam tetrode, and a whole triode fit from fixed start values on a 9-curve x 31-point
+// Cost of the fit: one FitObjective evaluation (time per point in the window) for every model code on
+// every path (one point at a time, AVX2, AVX-512), and a whole triode fit from fixed start values on a 9-curve x 31-point
 // and a 20-curve x 200-point synthetic set.
 #include <benchmark/benchmark.h>
 
@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <streambuf>
+#include <utility>
 #include <vector>
 
 #include "core/matrix.h"
@@ -19,7 +20,7 @@ namespace tubefit {
 namespace {
 
 // Noise-free measurements of the model: `curves` grid voltages evenly from 0 down to -vg_span, `points`
-// anode voltages from 0 to 300 V, screen at Vs.
+// anode voltages from 0 to 300 V, screen at Vs, g3 at -2 V.
 std::unique_ptr<MeasurementSet> Synthetic(int32_t iModel, ParamSet ps, int curves, int points, float vg_span,
                                           float Vs) {
   auto ms = std::make_unique<MeasurementSet>();
@@ -29,13 +30,14 @@ std::unique_ptr<MeasurementSet> Synthetic(int32_t iModel, ParamSet ps, int curve
   for (int c = 1; c <= curves; ++c) {
     MeasCurve& curve = file.curve[c];
     curve.Vg1 = -vg_span * static_cast<float>(c - 1) / static_cast<float>(curves - 1);
+    curve.Vg3 = -2.0f;
     curve.NPts = points;
     for (int p = 1; p <= points; ++p) {
       MeasPoint& m = curve.pt[p];
       m.Va = 300.0f * static_cast<float>(p - 1) / static_cast<float>(points - 1);
       m.Vs = Vs;
       float Ia = 0.0f, Is = 0.0f;
-      Model(iModel, m.Va, m.Vs, curve.Vg1, 0.0f, ps.P, ps.slot, Ia, Is);
+      Model(iModel, m.Va, m.Vs, curve.Vg1, curve.Vg3, ps.P, ps.slot, Ia, Is);
       m.Ia = Ia;
       m.Is = Is;
     }
@@ -66,22 +68,29 @@ void SetPentode(ParamSet& ps) {
   ps.P[ps.slot.kVB] = 20.0f;
 }
 
-ParamSet NoltPentode() {
+// Typical parameters of a screen-grid code: the pentode's, and those of the code's own parameters.
+ParamSet ScreenGrid(int32_t iModel) {
   ParamSet ps;
-  ParamIdent(12, ps);
+  ParamIdent(iModel, ps);
   SetPentode(ps);
+  const Slots& s = ps.slot;
+  const std::pair<int32_t, float> extra[] = {
+      {s.Sc, 0.002f},  {s.nu, 2.0f},    {s.lambda, 1.5f}, {s.w, 5.0f},     {s.alpha_p, 0.05f},
+      {s.mu_b, 8.0f},  {s.ex_b, 1.2f},  {s.svar, 0.4f},   {s.mu_p, 8.0f},  {s.ex_p, 1.2f},
+      {s.kG1_p, 3.0f}, {s.kp_p, 30.0f}, {s.kVB_p, 100.0f}, {s.mu3, 15.0f}, {s.V0, 2.0f}};
+  for (const auto& [slot, value] : extra) {
+    if (slot) ps.P[slot] = value;
+  }
+  ps.P[0] = 0.0f;
   return ps;
 }
 
-ParamSet NoltEBeamTetrode() {
+ParamSet Diode() {
   ParamSet ps;
-  ParamIdent(23, ps);
-  SetPentode(ps);
-  ps.P[ps.slot.Sc] = 0.002f;
-  ps.P[ps.slot.nu] = 2.0f;
-  ps.P[ps.slot.lambda] = 1.5f;
-  ps.P[ps.slot.w] = 5.0f;
-  ps.P[ps.slot.alpha_p] = 0.05f;
+  ParamIdent(0, ps);
+  ps.P[ps.slot.k] = 500.0f;
+  ps.P[ps.slot.ex] = 1.4f;
+  ps.P[ps.slot.eps] = 1.5f;
   return ps;
 }
 
@@ -114,10 +123,11 @@ void RunObjective(benchmark::State& state, int32_t iModel, ParamSet truth, float
   PerPoint(state, F.points().size());
 }
 
-void BM_ObjectiveTriode(benchmark::State& state) { RunObjective(state, 1, Triode(), 0.0f, 4.0f); }
-void BM_ObjectiveNoltPentode(benchmark::State& state) { RunObjective(state, 12, NoltPentode(), 250.0f, 8.0f); }
-void BM_ObjectiveNoltEBeamTetrode(benchmark::State& state) {
-  RunObjective(state, 23, NoltEBeamTetrode(), 250.0f, 8.0f);
+// One objective evaluation of a model code; arguments as for RunObjective.
+void BM_Objective(benchmark::State& state, int32_t iModel) {
+  if (iModel == 0) return RunObjective(state, 0, Diode(), 0.0f, 0.0f);
+  if (iModel == 1) return RunObjective(state, 1, Triode(), 0.0f, 4.0f);
+  RunObjective(state, iModel, ScreenGrid(iModel), 250.0f, 8.0f);
 }
 
 // A whole triode fit (one Fit call with NFit 5 and tolerance 1e-6, as the triode fit sequence runs it)
@@ -154,9 +164,20 @@ void BM_FitTriode(benchmark::State& state) {
   state.counters["points"] = static_cast<double>(obj.points().size());
 }
 
-BENCHMARK(BM_ObjectiveTriode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
-BENCHMARK(BM_ObjectiveNoltPentode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
-BENCHMARK(BM_ObjectiveNoltEBeamTetrode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, Diode_0, 0)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, Triode_1, 1)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, KorenPentode_2, 2)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, NoltPentode_12, 12)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, NoltEPentode_22, 22)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, NoltIPentode_32, 32)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, NoltBeamTetrode_13, 13)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, NoltEBeamTetrode_23, 23)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, NoltIBeamTetrode_33, 33)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, Hexode_14, 14)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, G3PentodeNolt_15, 15)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, G3PentodeNoltE_25, 25)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, VarMuNolt_16, 16)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Objective, VarMuNoltE_26, 26)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}});
 BENCHMARK(BM_FitTriode)->ArgsProduct({{9, 20}, {31, 200}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -123,6 +124,17 @@ TEST_F(BadInputTest, GoodTriodeFileRunsToTheEnd) {
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(std::filesystem::exists("good.cir"));
+}
+
+// A path of the objective that does not exist stops the run before anything is read or written.
+TEST_F(BadInputTest, UnknownSimdPathStopsBeforeTheRun) {
+  WriteTriodeFile("good.utd");
+  WriteConfig("good");
+  setenv("TUBEFIT_SIMD", "sse9", 1);
+  const Result r = Run();
+  unsetenv("TUBEFIT_SIMD");
+  ExpectFailure(r, {" TUBEFIT_SIMD=sse9 is unknown: use scalar, avx2 or avx512.", "Execution halts"});
+  EXPECT_FALSE(std::filesystem::exists("Model.par"));
 }
 
 TEST_F(BadInputTest, MeasurementFileWithOnlyItsHeader) {

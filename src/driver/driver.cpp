@@ -8,6 +8,7 @@
 #include "core/run_state.h"
 #include "driver/config.h"
 #include "driver/pipeline.h"
+#include "fit/objective.h"
 #include "text/format.h"
 #include "text/stop.h"
 #include "text/textfile.h"
@@ -107,6 +108,7 @@ int RunProgram(int argc, const char* const argv[], Console& console) {
     auto state = std::make_unique<RunState>();
     state->start_time = static_cast<double>(std::time(nullptr));
     WrtHeader(out);
+    DefaultSimdLevel();  // an unknown or unavailable TUBEFIT_SIMD stops the run before it starts
     Settings& settings = state->settings;
     TakeIniFileName(argc, argv, settings);
     WriteList(out, {"Initialization file is:" + PadTo(settings.IniFile, kArgumentLength)});
