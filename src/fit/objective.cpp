@@ -6,6 +6,7 @@
 
 #include "fit/objective_blocks.h"
 #include "models/law.h"
+#include "models/model_info.h"
 #include "models/models.h"
 #include "text/format.h"
 #include "text/stop.h"
@@ -90,7 +91,10 @@ bool DistinctSlots(const Slots& s) {
 }  // namespace
 
 FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots)
-    : points_(SelectFitWindow(ms, Pmax, Icmax)), iModel_(iModel), slots_(slots), screen_(iModel != 0 && iModel != 1) {
+    : points_(SelectFitWindow(ms, Pmax, Icmax)),
+      iModel_(iModel),
+      slots_(slots),
+      screen_(ModelInfoFor(iModel).screen_in_objective) {
   law::WithLaw(iModel_, [this](auto lw) {
     using Law = decltype(lw);
     if (DistinctSlots<Law>(slots_)) block_sum_ = &FitObjective::BlockSum<Law>;
