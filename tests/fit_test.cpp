@@ -427,6 +427,7 @@ TEST(Fit, RecoversATriodeFromStartValuesTwentyPercentOff) {
   }
   float R2 = obj(ps.P);
   EXPECT_LT(R2, 1e-8f * sum_sq);
+  EXPECT_EQ(r.R2_after, R2);
   std::vector<std::string> lines = Lines(console.str());
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].rfind(" Before refinement R2 = ", 0), 0u);
@@ -457,6 +458,7 @@ TEST(Fit, RecoversADiode) {
     EXPECT_NEAR(ps.P[i], truth.P[i], 0.005f * truth.P[i]) << ps.name[i];
   }
   EXPECT_LT(obj(ps.P), 1e-8f * sum_sq);
+  EXPECT_EQ(r.R2_after, obj(ps.P));
 }
 
 // Started at the exact parameters of noise-free data, the point-by-point objective (the default) is exactly 0 (the data
