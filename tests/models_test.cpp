@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "models/equations.h"
 #include "text/stop.h"
 
 namespace tubefit {
@@ -338,7 +337,7 @@ TEST(INolt, WrongCodeStopsWithText) {
   ParamSet ps = Pentode(12);
   float Ia = 0.0f, Is = 0.0f;
   try {
-    equations::INolt(22, 200.0f, 250.0f, -5.0f, ps.P, ps.slot, Ia, Is);
+    INolt(22, 200.0f, 250.0f, -5.0f, ps.P, ps.slot, Ia, Is);
     FAIL() << "no stop";
   } catch (const Stop& stop) {
     EXPECT_EQ(stop.kind(), Stop::Kind::kWithText);
@@ -447,7 +446,7 @@ TEST(INoltB, WrongCodeStopsWithText) {
   ParamSet ps = Tetrode(13);
   float Ia = 0.0f, Is = 0.0f;
   try {
-    equations::INoltB(23, 150.0f, 250.0f, -8.0f, ps.P, ps.slot, Ia, Is);
+    INoltB(23, 150.0f, 250.0f, -8.0f, ps.P, ps.slot, Ia, Is);
     FAIL() << "no stop";
   } catch (const Stop& stop) {
     EXPECT_EQ(stop.kind(), Stop::Kind::kWithText);

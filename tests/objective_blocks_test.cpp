@@ -1,5 +1,6 @@
-// The block (vector) evaluation of FitObjective against the point-by-point one through Model: the same
-// sum to a few ulps, the same write-backs into the parameter vector, and fits that end in the same place.
+// The block evaluation of FitObjective (one point at a time, AVX2, AVX-512) against the point-by-point one
+// through Model: the same sum bit for bit, the same write-backs into the parameter vector, and fits that
+// end in the same place.
 // The data are seeded random grids that reach the clamps, the linear softplus branch and the cut-off.
 #include <gtest/gtest.h>
 
@@ -20,9 +21,9 @@ namespace {
 
 constexpr float kHuge = 1e30f;
 
-// The vector levels this build and processor support (empty when the objective is scalar only).
+// The block paths this build and processor support.
 std::vector<SimdLevel> Levels() {
-  std::vector<SimdLevel> levels;
+  std::vector<SimdLevel> levels{SimdLevel::kNone};
   if (SupportedSimdLevel() >= SimdLevel::kAvx2) levels.push_back(SimdLevel::kAvx2);
   if (SupportedSimdLevel() >= SimdLevel::kAvx512) levels.push_back(SimdLevel::kAvx512);
   return levels;
@@ -39,16 +40,29 @@ ParamSet Typical(int32_t iModel) {
     ps.P[s.eps] = 1.5f;
     return ps;
   }
+  auto set = [&ps](int32_t slot, float value) {
+    if (slot) ps.P[slot] = value;
+  };
   ps.P[s.mu] = iModel == 1 ? 100.0f : 20.0f;
   ps.P[s.ex] = 1.4f;
   ps.P[s.kG1] = iModel == 1 ? 1060.0f : 600.0f;
   ps.P[s.kp] = iModel == 1 ? 600.0f : 40.0f;
   ps.P[s.kVB] = iModel == 1 ? 300.0f : 20.0f;
   if (iModel == 1) return ps;
-  ps.P[s.alpha_s] = 2.0f;
-  ps.P[s.beta] = 0.05f;
-  ps.P[s.A] = 0.0005f;
   ps.P[s.kG2] = 3000.0f;
+  set(s.alpha_s, 2.0f);
+  set(s.beta, 0.05f);
+  set(s.A, 0.0005f);
+  set(s.mu_b, 8.0f);  // variable mu
+  set(s.ex_b, 1.2f);
+  set(s.svar, 0.4f);
+  set(s.mu_p, 8.0f);  // hexode and g3
+  set(s.ex_p, 1.2f);
+  set(s.kG1_p, iModel == 14 ? 0.5f : 3.0f);
+  set(s.kp_p, 30.0f);
+  set(s.kVB_p, 100.0f);
+  set(s.mu3, 15.0f);
+  set(s.V0, 2.0f);
   if (iModel == 13 || iModel == 23 || iModel == 33) {
     ps.P[s.Sc] = 0.002f;
     ps.P[s.nu] = 2.0f;
@@ -73,6 +87,7 @@ std::unique_ptr<MeasurementSet> RandomSet(int32_t iModel, unsigned seed, int cur
     MeasFile& file = ms->file[1 + c % 2];
     MeasCurve& curve = file.curve[++file.NVg];
     curve.Vg1 = -12.0f * u01(rng) + 0.5f;
+    curve.Vg3 = -10.0f * u01(rng);
     const bool tied = u01(rng) < 0.3f;
     const float Vs = 50.0f + 250.0f * u01(rng);
     curve.NPts = points;
@@ -81,7 +96,7 @@ std::unique_ptr<MeasurementSet> RandomSet(int32_t iModel, unsigned seed, int cur
       m.Va = p == 1 ? 0.0f : 400.0f * u01(rng);
       m.Vs = tied ? std::fmax(m.Va, 1.0f) : Vs;
       float Ia = 0.0f, Is = 0.0f;
-      Model(iModel, m.Va, m.Vs, curve.Vg1, 0.0f, ps.P, ps.slot, Ia, Is);
+      Model(iModel, m.Va, m.Vs, curve.Vg1, curve.Vg3, ps.P, ps.slot, Ia, Is);
       m.Ia = Ia * (1.0f + noise * (u01(rng) - 0.5f));
       m.Is = Is * (1.0f + noise * (u01(rng) - 0.5f));
     }
@@ -98,13 +113,17 @@ ParamVector Trial(int32_t iModel, std::mt19937& rng, int k) {
   for (int i = 1; i <= ps.NFit; ++i) {
     ps.P[i] *= scale(rng);
     // Negative values where the equations take or make an absolute value.
-    if (k % 3 == 1 && (i == s.kVB || i == s.beta || i == s.A || i == s.Sc || i == s.nu || i == s.w)) {
+    // (The variable-mu Nolt pentode uses a signed alpha_s at its first point and then its magnitude.)
+    if (k % 3 == 1 && (i == s.kVB || i == s.beta || i == s.A || i == s.Sc || i == s.nu || i == s.w ||
+                       (iModel == 16 && i == s.alpha_s))) {
       ps.P[i] = -ps.P[i];
     }
   }
   if (k % 4 == 2) {
     if (s.mu && iModel == 1) ps.P[s.mu] = 230.0f;  // triode cap 150
     if (s.alpha_p) ps.P[s.alpha_p] = 0.4f;        // cap 0.1 for 13 and 33, kept by 23
+    if (s.mu_b) ps.P[s.mu_b] = 400.0f;            // cap 150 (16) or 300 (26)
+    if (s.ex_b) ps.P[s.ex_b] = 3.5f;              // cap 3 (26)
   }
   if (k % 5 == 3 && s.kp) ps.P[s.kp] *= 8.0f;  // more points on the linear softplus branch
   if (k % 7 == 5 && iModel == 0) ps.P[s.ex] = -0.7f;
@@ -115,7 +134,6 @@ class BlockObjective : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
   const int32_t iModel = GetParam();
-  if (Levels().empty()) GTEST_SKIP() << "no vector evaluation in this build or on this processor";
   // 7 curves of 23 points: 161 points, not a multiple of either block width.
   auto ms = RandomSet(iModel, 1234u + static_cast<unsigned>(iModel), 7, 23);
   ParamSet ps = Typical(iModel);
@@ -123,23 +141,17 @@ TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
     FitObjective F(*ms, kHuge, kHuge, iModel, ps.slot);
     ASSERT_EQ(F.UseSimd(level), level);
     std::mt19937 rng(99u);
-    double worst = 0.0;
     for (int k = 0; k < 60; ++k) {
       ParamVector Pv = Trial(iModel, rng, k);
       ParamVector Ps = Pv;
       const float v = F(Pv);
       const float r = F.Pointwise(Ps);
       ASSERT_TRUE(std::isfinite(r)) << "trial " << k;
-      const double rel = std::fabs(static_cast<double>(v) - r) / std::fabs(static_cast<double>(r));
-      worst = std::fmax(worst, rel);
-      // The errors are differences of nearly equal currents, which magnifies the few-ulp differences of
-      // the currents (measured here with 2% noise: up to about 100 times).
-      EXPECT_LE(rel, 1e-5) << SimdLevelName(level) << " trial " << k << ": " << v << " vs " << r;
+      EXPECT_EQ(v, r) << SimdLevelName(level) << " trial " << k;
       for (int i = 0; i <= MxNP; ++i) {
         ASSERT_EQ(Pv[i], Ps[i]) << SimdLevelName(level) << " trial " << k << " slot " << i;
       }
     }
-    RecordProperty(SimdLevelName(level), std::to_string(worst));
   }
 }
 
@@ -147,7 +159,7 @@ TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
 // a fit runs the same way on every processor that has a vector evaluation.
 TEST_P(BlockObjective, EveryVectorWidthGivesTheSameSum) {
   const int32_t iModel = GetParam();
-  if (Levels().size() < 2) GTEST_SKIP() << "fewer than two vector widths on this processor";
+  if (SupportedSimdLevel() < SimdLevel::kAvx512) GTEST_SKIP() << "fewer than two vector widths on this processor";
   auto ms = RandomSet(iModel, 4321u + static_cast<unsigned>(iModel), 7, 23);
   ParamSet ps = Typical(iModel);
   FitObjective narrow(*ms, kHuge, kHuge, iModel, ps.slot);
@@ -167,9 +179,8 @@ TEST_P(BlockObjective, EveryVectorWidthGivesTheSameSum) {
 
 // One point per objective with measured currents 0: the objective is Ia'^2 (+ Is'^2), so each point's
 // model currents are compared on their own, including points in cut-off (both exactly 0).
-TEST_P(BlockObjective, PerPointCurrentsAgreeToAFewUlps) {
+TEST_P(BlockObjective, PerPointCurrentsAgreeBitForBit) {
   const int32_t iModel = GetParam();
-  if (Levels().empty()) GTEST_SKIP() << "no vector evaluation in this build or on this processor";
   auto data = RandomSet(iModel, 77u, 4, 40);
   ParamSet ps = Typical(iModel);
   int zeros = 0;
@@ -182,6 +193,7 @@ TEST_P(BlockObjective, PerPointCurrentsAgreeToAFewUlps) {
         one->file[1].NVg = 1;
         MeasCurve& oc = one->file[1].curve[1];
         oc.Vg1 = curve.Vg1;
+        oc.Vg3 = curve.Vg3;
         oc.NPts = 1;
         oc.pt[1] = curve.pt[p];
         oc.pt[1].Ia = 0.0f;
@@ -192,34 +204,26 @@ TEST_P(BlockObjective, PerPointCurrentsAgreeToAFewUlps) {
           ParamVector Pv = ps.P, Ps = ps.P;
           const float v = F(Pv);
           const float r = F.Pointwise(Ps);
-          if (r == 0.0f) {
-            EXPECT_EQ(v, 0.0f);
-            ++zeros;
-            continue;
-          }
-          // A square doubles the relative error of the current: 16 ulps of the square is 8 of the current
-          // (the ulps of exp and log in the softplus pass through the power, and tanh through the division).
-          EXPECT_NEAR(v, r, 16.0f * 5.96e-8f * r) << SimdLevelName(level) << " Va " << oc.pt[1].Va << " Vg1 "
-                                                 << oc.Vg1;
+          zeros += r == 0.0f ? 1 : 0;
+          EXPECT_EQ(v, r) << SimdLevelName(level) << " Va " << oc.pt[1].Va << " Vg1 " << oc.Vg1;
         }
       }
     }
   }
-  if (iModel != 0) {
+  if (iModel == 1 || iModel % 10 == 2 || iModel % 10 == 3) {
     EXPECT_GT(zeros, 0);  // some points lie in cut-off
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, BlockObjective, ::testing::Values(0, 1, 12, 22, 32, 13, 23, 33));
+INSTANTIATE_TEST_SUITE_P(Codes, BlockObjective, ::testing::Values(0, 1, 2, 12, 22, 32, 13, 23, 33, 14, 15, 25, 16, 26));
 
-TEST(BlockObjective, OtherCodesAndScalarLimitArePointByPoint) {
+TEST(BlockObjective, EveryCodeHasBlocksAndTheScalarLimitHolds) {
   auto ms = RandomSet(1, 5u, 2, 10);
-  for (int32_t code : {2, 14, 16, 26, 25}) {
+  for (int32_t code : {0, 1, 2, 12, 22, 32, 13, 23, 33, 14, 15, 25, 16, 26}) {
     ParamSet ps;
     ParamIdent(code, ps);
     FitObjective F(*ms, kHuge, kHuge, code, ps.slot);
-    F.UseSimd(SimdLevel::kAvx512);
-    EXPECT_EQ(F.simd(), SimdLevel::kNone) << code;
+    EXPECT_EQ(F.UseSimd(SimdLevel::kAvx512), SupportedSimdLevel()) << code;
   }
   ParamSet ps = Typical(1);
   FitObjective F(*ms, kHuge, kHuge, 1, ps.slot);
@@ -282,13 +286,11 @@ void FitBoth(int32_t iModel, int32_t NFit, float ftol, float start_factor, float
 }
 
 TEST(BlockObjective, TriodeFitsAgree) {
-  if (Levels().empty()) GTEST_SKIP() << "no vector evaluation in this build or on this processor";
   FitBoth(1, 5, 1e-6f, 1.2f, 0.0f, 1e-3);
   FitBoth(1, 5, 1e-6f, 1.2f, 0.02f, 0.0);
 }
 
 TEST(BlockObjective, NoltEPentodeFitsAgree) {
-  if (Levels().empty()) GTEST_SKIP() << "no vector evaluation in this build or on this processor";
   // Nine parameters and a flatter valley: the two fits stop within 3% of each other's objective.
   FitBoth(22, 9, 1e-6f, 1.1f, 0.02f, 0.0, 3e-2);
 }

@@ -1,10 +1,9 @@
 #include "fit/objective.h"
 
-#include <cmath>
-#include <initializer_list>
+#include <cstring>
 
 #include "fit/objective_blocks.h"
-#include "models/equations.h"
+#include "models/law.h"
 #include "models/models.h"
 
 namespace tubefit {
@@ -26,9 +25,10 @@ std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, floa
 }
 
 SimdLevel SupportedSimdLevel() {
-#if defined(TUBEFIT_HAVE_SLEEF)
+#if defined(TUBEFIT_HAVE_X86_KERNELS)
   static const SimdLevel level = [] {
     __builtin_cpu_init();
+    if (!__builtin_cpu_supports("fma")) return SimdLevel::kNone;
     if (__builtin_cpu_supports("avx512f")) return SimdLevel::kAvx512;
     if (__builtin_cpu_supports("avx2")) return SimdLevel::kAvx2;
     return SimdLevel::kNone;
@@ -52,66 +52,42 @@ const char* SimdLevelName(SimdLevel level) {
 
 namespace {
 
-// True when every slot is a real slot (1..MxNP) and no two coincide: then the write-backs of the model
-// are independent of each other and of the order in which the equations read the vector, and making them
-// once per evaluation is the same as making them at every point.
-bool DistinctSlots(std::initializer_list<int32_t> slots) {
+// True when every slot the law uses is a real slot (1..MxNP) and no two coincide: then its write-backs
+// are independent of each other and of the order in which the law reads the vector, and forming its
+// effective parameters once is the same as forming them at every point.
+template <class Law>
+bool DistinctSlots(const Slots& s) {
   bool used[MxNP + 1] = {};
-  for (int32_t s : slots) {
-    if (s < 1 || s > MxNP || used[s]) return false;
-    used[s] = true;
+  for (int32_t Slots::*field : Law::kSlots) {
+    if (field == nullptr) break;
+    const int32_t slot = s.*field;
+    if (slot < 1 || slot > MxNP || used[slot]) return false;
+    used[slot] = true;
   }
   return true;
-}
-
-bool HasBlocks(int32_t iModel, const Slots& s) {
-  switch (iModel) {
-    case 0:
-      return DistinctSlots({s.k, s.ex, s.eps});
-    case 1:
-      return DistinctSlots({s.kVB, s.kG1, s.kp, s.ex, s.mu});
-    case 12:
-    case 22:
-    case 32:
-      return DistinctSlots({s.kVB, s.kG1, s.kp, s.ex, s.mu, s.kG2, s.alpha_s, s.beta, s.A});
-    case 13:
-    case 23:
-    case 33:
-      return DistinctSlots(
-          {s.kVB, s.kG1, s.kp, s.ex, s.mu, s.kG2, s.alpha_s, s.beta, s.A, s.Sc, s.nu, s.lambda, s.w, s.alpha_p});
-    default:
-      return false;
-  }
-}
-
-// The Koren term's point-independent values; P("kVB") = |kVB| is written back first, as KorenTerm does.
-blocks::Koren KorenValues(ParamVector& P, const Slots& s) {
-  P[s.kVB] = std::fabs(P[s.kVB]);
-  blocks::Koren k;
-  k.kp = P[s.kp];
-  k.inv_mu = 1.0f / P[s.mu];
-  k.kVB = P[s.kVB];
-  k.ex = std::fabs(P[s.ex]);
-  return k;
 }
 
 }  // namespace
 
 FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots)
     : points_(SelectFitWindow(ms, Pmax, Icmax)), iModel_(iModel), slots_(slots), screen_(iModel != 0 && iModel != 1) {
-  blocks_ = HasBlocks(iModel_, slots_);
-  if (!blocks_) return;
+  law::WithLaw(iModel_, [this](auto lw) {
+    using Law = decltype(lw);
+    if (DistinctSlots<Law>(slots_)) block_sum_ = &FitObjective::BlockSum<Law>;
+  });
+  if (!block_sum_) return;
   level_ = SupportedSimdLevel();
   const size_t n = points_.size();
-  stride_ = (n + blocks::kPad - 1) / blocks::kPad * blocks::kPad;
-  columns_.assign(5 * stride_, 0.0f);
+  stride_ = (n + blocks::kPad - 1) / blocks::kPad * blocks::kPad + blocks::kPad;
+  columns_.assign(6 * stride_, 0.0f);
   for (size_t i = 0; i < n; ++i) {
     const FitPoint& p = points_[i];
     columns_[i] = p.Va;
     columns_[stride_ + i] = p.Vs;
     columns_[2 * stride_ + i] = p.Vg1;
-    columns_[3 * stride_ + i] = p.Ia;
-    columns_[4 * stride_ + i] = p.Is;
+    columns_[3 * stride_ + i] = p.Vg3;
+    columns_[4 * stride_ + i] = p.Ia;
+    columns_[5 * stride_ + i] = p.Is;
   }
 }
 
@@ -122,7 +98,7 @@ SimdLevel FitObjective::UseSimd(SimdLevel level) {
 }
 
 float FitObjective::operator()(ParamVector& P) const {
-  if (simd() != SimdLevel::kNone && !points_.empty()) return BlockSum(P);
+  if (block_sum_ && !points_.empty()) return (this->*block_sum_)(P);
   return Pointwise(P);
 }
 
@@ -142,75 +118,41 @@ float FitObjective::Pointwise(ParamVector& P) const {
   return S;
 }
 
-float FitObjective::BlockSum(ParamVector& P) const {
-#if defined(TUBEFIT_HAVE_SLEEF)
-  const Slots& s = slots_;
+template <class Law>
+float FitObjective::Sum(size_t begin, size_t end, float S, const typename Law::template Params<float>& e) const {
   blocks::Columns c;
   c.Va = columns_.data();
   c.Vs = c.Va + stride_;
   c.Vg1 = c.Vs + stride_;
-  c.Ia = c.Vg1 + stride_;
+  c.Vg3 = c.Vg1 + stride_;
+  c.Ia = c.Vg3 + stride_;
   c.Is = c.Ia + stride_;
   c.n = points_.size();
-  const bool wide = level_ == SimdLevel::kAvx512;
-  switch (iModel_) {
-    case 0: {
-      blocks::DiodeValues v{P[s.eps], P[s.ex], P[s.k]};
-      return wide ? blocks::DiodeSumAvx512(c, v) : blocks::DiodeSumAvx2(c, v);
-    }
-    case 1: {
-      if (P[s.mu] > equations::kMuCap) P[s.mu] = equations::kMuCap;
-      blocks::TriodeValues v;
-      v.koren = KorenValues(P, s);
-      v.kG1 = P[s.kG1];
-      return wide ? blocks::TriodeSumAvx512(c, v) : blocks::TriodeSumAvx2(c, v);
-    }
-    default: {
-      // The Nolt family, with the write-backs of its code in the order the equations make them.
-      blocks::NoltValues v;
-      v.tetrode = iModel_ == 13 || iModel_ == 23 || iModel_ == 33;
-      float a_p = 0.0f;
-      if (v.tetrode) {
-        P[s.beta] = std::fabs(P[s.beta]);
-        if (iModel_ != 23 && P[s.alpha_p] > 0.1f) P[s.alpha_p] = 0.1f;
-        a_p = P[s.alpha_p];
-      }
-      v.koren = KorenValues(P, s);
-      switch (iModel_) {
-        case 12:
-        case 13:
-          v.division = blocks::kRational;
-          break;
-        case 32:
-        case 33:
-          v.division = blocks::kRationalVs;
-          break;
-        case 22:
-          v.division = blocks::kExpPow;
-          break;
-        default:
-          v.division = blocks::kExpSqrt;
-          break;
-      }
-      v.beta = std::fabs(P[s.beta]);
-      equations::NoltDivision d = equations::NoltCommon(P, s);
-      v.base = d.base;
-      v.S = d.S;
-      v.A = d.A;
-      v.kG1 = d.kG1;
-      v.kG2 = d.kG2;
-      v.alpha_s = d.alpha_s;
-      v.Sc = std::fabs(P[s.Sc]);
-      v.nu = std::fabs(P[s.nu]);
-      v.lambda = std::fabs(P[s.lambda]);
-      v.w = std::fabs(P[s.w]);
-      v.neg_a_p = -a_p;
-      return wide ? blocks::NoltSumAvx512(c, v) : blocks::NoltSumAvx2(c, v);
-    }
-  }
-#else
-  return Pointwise(P);
+#if defined(TUBEFIT_HAVE_X86_KERNELS)
+  if (level_ == SimdLevel::kAvx512) return blocks::SumAvx512<Law>(c, begin, end, screen_, S, e);
+  if (level_ == SimdLevel::kAvx2) return blocks::SumAvx2<Law>(c, begin, end, screen_, S, e);
 #endif
+  return blocks::SumScalar<Law>(c, begin, end, screen_, S, e);
+}
+
+// The point-by-point pass forms the effective parameters at each point from the vector as the previous
+// point left it. Each law's write-back is idempotent (it writes effective values, which the next forming
+// gives back unchanged, or absolute values), so once a point sees the same values as the one before,
+// every later point sees them too: only the points before that are evaluated one at a time.
+template <class Law>
+float FitObjective::BlockSum(ParamVector& P) const {
+  using Params = typename Law::template Params<float>;
+  const size_t n = points_.size();
+  Params e = Law::Effective(P.data(), slots_);
+  Law::WriteBack(e, P, slots_);
+  float S = 0.0f;
+  for (size_t i = 0;; ++i) {
+    const Params next = Law::Effective(P.data(), slots_);
+    if (i + 1 >= n || std::memcmp(&next, &e, sizeof e) == 0) return Sum<Law>(i, n, S, e);
+    S = Sum<Law>(i, i + 1, S, e);
+    e = next;
+    Law::WriteBack(e, P, slots_);
+  }
 }
 
 }  // namespace tubefit

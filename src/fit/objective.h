@@ -33,12 +33,14 @@ const char* SimdLevelName(SimdLevel level);
 // and the triode (codes 0 and 1), in A^2. The model may write its clamps back into P, as it does point by
 // point. The window is resolved once at construction; an evaluation allocates nothing.
 //
-// For the diode, the triode and the Nolt-family pentodes and beam tetrodes (codes 0, 1, 12, 22, 32, 13, 23,
-// 33) the model can be evaluated for blocks of points with vector instructions (UseSimd).
-// Their write-backs into P do not depend on the point, so they are made once before the points are
-// evaluated, exactly as the first point would make them (and not at all for an empty window). The errors
-// are still added one by one in file, curve, point order; the block currents differ from Model's only by
-// the few ulps of the vector exp, log, pow and tanh. Every other code is evaluated point by point.
+// Every model code is evaluated for blocks of points (one, 8 or 16 at a time, UseSimd) through its law
+// (models/law.h): the effective parameters and the write-back into P are made once, as the first point
+// would make them (and not at all for an empty window). Where a write-back changes what a later point
+// sees (the variable-mu Nolt pentode makes its parameters non-negative after its first point has used
+// them signed), the points are evaluated one by one with the values each of them sees until nothing
+// changes any more. The errors are added one by one in file, curve, point order, and every path gives
+// the same sum bit for bit. A slot table in which two parameters of the law share a slot is evaluated
+// point by point through Model.
 class FitObjective {
  public:
   FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots);
@@ -47,29 +49,29 @@ class FitObjective {
   // The same sum evaluated point by point through Model: the reference for the block evaluation.
   float Pointwise(ParamVector& P) const;
 
-  // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone evaluates point
-  // by point. Returns the level now in use. The default is the widest supported level. The vector
-  // routines are deterministic, so every vector width gives the same sums bit for bit; a processor without
-  // any of them evaluates point by point, whose few-ulp differences can move the point where a fit in a
-  // flat valley stops.
+  // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone evaluates one
+  // point at a time. Returns the level now in use. The default is the widest supported level.
   SimdLevel UseSimd(SimdLevel level);
-  SimdLevel simd() const { return blocks_ ? level_ : SimdLevel::kNone; }
+  SimdLevel simd() const { return block_sum_ ? level_ : SimdLevel::kNone; }
 
   int32_t iModel() const { return iModel_; }
   const Slots& slots() const { return slots_; }
   const std::vector<FitPoint>& points() const { return points_; }
 
  private:
+  template <class Law>
   float BlockSum(ParamVector& P) const;
+  template <class Law>
+  float Sum(size_t begin, size_t end, float S, const typename Law::template Params<float>& e) const;
 
   std::vector<FitPoint> points_;
   int32_t iModel_;
   Slots slots_;
   bool screen_;  // the screen current enters the sum
-  // The window as columns (Va, Vs, Vg1, Ia, Is), each padded with zeros to a multiple of 16 points.
+  // The window as columns (Va, Vs, Vg1, Vg3, Ia, Is), each padded with zeros (see blocks::Columns).
   std::vector<float> columns_;
-  size_t stride_ = 0;        // length of one padded column
-  bool blocks_ = false;      // the code has a block evaluation and its slots allow it
+  size_t stride_ = 0;  // length of one padded column
+  float (FitObjective::*block_sum_)(ParamVector&) const = nullptr;  // the law's block sum, if any
   SimdLevel level_ = SimdLevel::kNone;
 };
 

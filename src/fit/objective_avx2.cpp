@@ -1,5 +1,6 @@
-// The block kernels of the fit objective for AVX2 (8 floats per vector), with SLEEF's 1-ulp routines.
-// This file is compiled with -mavx2 and called only after the processor has been found to support AVX2.
+// The block kernels of the fit objective for AVX2 (8 floats per vector), with SLEEF's deterministic 1-ulp
+// routines. This file is compiled with -mavx2 -mfma and called only after the processor has been found to
+// support both.
 #include <immintrin.h>
 #include <sleef.h>
 
@@ -7,40 +8,73 @@
 
 namespace tubefit {
 namespace blocks {
-
 namespace {
 
+// Eight floats, with the operators the laws use.
 struct V8 {
-  using T = __m256;
-  static constexpr size_t N = 8;
-  static T Set(float x) { return _mm256_set1_ps(x); }
-  static T Load(const float* p) { return _mm256_loadu_ps(p); }
-  static void Store(float* p, T x) { _mm256_store_ps(p, x); }
-  static T Add(T a, T b) { return _mm256_add_ps(a, b); }
-  static T Sub(T a, T b) { return _mm256_sub_ps(a, b); }
-  static T Mul(T a, T b) { return _mm256_mul_ps(a, b); }
-  static T Div(T a, T b) { return _mm256_div_ps(a, b); }
-  static T Sqrt(T a) { return _mm256_sqrt_ps(a); }
-  static T Neg(T a) { return _mm256_xor_ps(a, _mm256_set1_ps(-0.0f)); }
-  static T Abs(T a) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), a); }
-  static T Less(T a, T b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
-  static T Greater(T a, T b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
-  static bool None(T mask) { return _mm256_movemask_ps(mask) == 0; }
-  // a where the mask is set, else b.
-  static T Select(T mask, T a, T b) { return _mm256_blendv_ps(b, a, mask); }
-  static T Exp(T a) { return Sleef_finz_expf8_u10avx2(a); }
-  static T Log(T a) { return Sleef_finz_logf8_u10avx2(a); }
-  static T Pow(T a, T b) { return Sleef_finz_powf8_u10avx2(a, b); }
-  static T Tanh(T a) { return Sleef_finz_tanhf8_u10avx2(a); }
+  __m256 v;
+  V8() = default;
+  explicit V8(float x) : v(_mm256_set1_ps(x)) {}
+  explicit V8(__m256 x) : v(x) {}
 };
+struct M8 {
+  __m256 m;
+};
+
+inline V8 operator+(V8 a, V8 b) { return V8(_mm256_add_ps(a.v, b.v)); }
+inline V8 operator-(V8 a, V8 b) { return V8(_mm256_sub_ps(a.v, b.v)); }
+inline V8 operator*(V8 a, V8 b) { return V8(_mm256_mul_ps(a.v, b.v)); }
+inline V8 operator/(V8 a, V8 b) { return V8(_mm256_div_ps(a.v, b.v)); }
+inline V8 operator-(V8 a) { return V8(_mm256_xor_ps(a.v, _mm256_set1_ps(-0.0f))); }
+inline M8 operator<(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+inline M8 operator>(V8 a, V8 b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
+
+struct Lanes8 {
+  using T = V8;
+  static constexpr size_t N = 8;
+  static V8 Load(const float* p) { return V8(_mm256_loadu_ps(p)); }
+  static void Store(float* p, V8 x) { _mm256_store_ps(p, x.v); }
+};
+
+}  // namespace
+}  // namespace blocks
+
+namespace law {
+template <>
+struct Math<blocks::V8> {
+  using V8 = blocks::V8;
+  using Mask = blocks::M8;
+  static V8 Exp(V8 x) { return V8(Sleef_finz_expf8_u10avx2(x.v)); }
+  static V8 Log(V8 x) { return V8(Sleef_finz_logf8_u10avx2(x.v)); }
+  static V8 Pow(V8 x, V8 y) { return V8(Sleef_finz_powf8_u10avx2(x.v, y.v)); }
+  static V8 Tanh(V8 x) { return V8(Sleef_finz_tanhf8_u10avx2(x.v)); }
+  static V8 Atan(V8 x) { return V8(Sleef_finz_atanf8_u10avx2(x.v)); }
+  static V8 Sqrt(V8 x) { return V8(_mm256_sqrt_ps(x.v)); }
+  static V8 Abs(V8 x) { return V8(_mm256_andnot_ps(_mm256_set1_ps(-0.0f), x.v)); }
+  // With a NaN x the vector max and min return their second operand, as std::fmax and std::fmin do.
+  static V8 Max(V8 x, V8 y) { return V8(_mm256_max_ps(x.v, y.v)); }
+  static V8 Min(V8 x, V8 y) { return V8(_mm256_min_ps(x.v, y.v)); }
+  static Mask IsInf(V8 x) {
+    return {_mm256_cmp_ps(Abs(x).v, _mm256_set1_ps(__builtin_inff()), _CMP_EQ_OQ)};
+  }
+  static V8 Select(Mask m, V8 a, V8 b) { return V8(_mm256_blendv_ps(b.v, a.v, m.m)); }
+  static bool Any(Mask m) { return _mm256_movemask_ps(m.m) != 0; }
+};
+}  // namespace law
+
+namespace blocks {
 
 #include "fit/objective_kernels.inc"
 
-}  // namespace
+template <class Law>
+float SumAvx2(const Columns& c, size_t begin, size_t end, bool screen, float S,
+              const typename Law::template Params<float>& e) {
+  return SumBlocks<Lanes8, Law>(c, begin, end, screen, S, e);
+}
 
-float DiodeSumAvx2(const Columns& c, const DiodeValues& v) { return DiodeSum<V8>(c, v); }
-float TriodeSumAvx2(const Columns& c, const TriodeValues& v) { return TriodeSum<V8>(c, v); }
-float NoltSumAvx2(const Columns& c, const NoltValues& v) { return NoltSum<V8>(c, v); }
+#define TUBEFIT_SUM_AVX2(Law) \
+  template float SumAvx2<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
+TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_AVX2)
 
 }  // namespace blocks
 }  // namespace tubefit

@@ -1,74 +1,49 @@
-// The block evaluation of the fit objective: the models of the commonest codes evaluated for 8 or 16 points
-// at once with vector instructions, for FitObjective.
+// The block evaluation of the fit objective: the law of a model code (models/law.h) evaluated for one, 8
+// or 16 points at once, for FitObjective.
 //
 // This header is shared by objective.cpp (built for the baseline processor) and by the kernel files that
-// are built for AVX2 and AVX-512; it therefore holds only plain data and declarations, no inline code, so
-// that no function compiled for a wider instruction set can be picked up by baseline code.
+// are built for AVX2 and AVX-512; it declares the kernels only. The kernels instantiate the laws with
+// their own lane types and nothing with float, so that no function compiled for a wider instruction set
+// can be picked up by baseline code.
 //
-// The kernels compute the same float operations in the same order as the point-by-point equations; only
-// exp, log, pow and tanh come from SLEEF's 1-ulp vector routines instead of the C library, so a per-point
-// current differs from Model's by a few ulps at most. The squared errors are added one by one in window
-// order, exactly as the point-by-point sum does.
+// Every path computes the same float operations in the same order, with the same deterministic SLEEF
+// routines for exp, log, pow, tanh and atan, so the sums are the same bit for bit on every path. The
+// squared errors are added one by one in window order, exactly as the point-by-point sum does.
 #pragma once
 
 #include <cstddef>
 
+#include "models/law.h"
+
 namespace tubefit {
 namespace blocks {
 
-// The fit window as columns, each padded with zeros to a whole number of kPad points.
+// The fit window as columns, each padded with zeros to a whole number of kPad points plus one block, so
+// that a block may start at any point.
 constexpr size_t kPad = 16;
 struct Columns {
   const float* Va = nullptr;
   const float* Vs = nullptr;
   const float* Vg1 = nullptr;
+  const float* Vg3 = nullptr;
   const float* Ia = nullptr;  // measured
   const float* Is = nullptr;  // measured
   size_t n = 0;               // points in the window (without the padding)
 };
 
-// The point-independent values of the Koren term, read after the model's write-backs.
-struct Koren {
-  float kp, inv_mu, kVB, ex;  // inv_mu = 1/mu, ex = |ex|
-};
-
-// Diode (code 0).
-struct DiodeValues {
-  float eps, ex, k;
-};
-
-// Koren triode (code 1).
-struct TriodeValues {
-  Koren koren;
-  float kG1;
-};
-
-// Division law of the Nolt-family codes.
-enum Division : int {
-  kRational = 0,    // D = 1 + beta Va             (12, 13)
-  kRationalVs = 1,  // D = 1 + beta Va / Vs        (32, 33)
-  kExpPow = 2,      // g = exp(-(beta Va)^1.5)     (22)
-  kExpSqrt = 3,     // g = exp(-x sqrt(x)), x = beta Va (23)
-};
-
-// Nolt-family pentodes and beam tetrodes (12, 22, 32, 13, 23, 33).
-struct NoltValues {
-  Koren koren;
-  int division;       // Division
-  bool tetrode;       // secondary-emission term T
-  float beta;         // |beta|
-  float base, S, A;   // 1/kG1 - 1/kG2, alpha_s/kG2 + alpha/kG1, |A|
-  float kG1, kG2, alpha_s;
-  float Sc, nu, lambda, w, neg_a_p;  // tetrode: |Sc|, |nu|, |lambda|, |w|, -alpha'
-};
-
-// The sums over the window, in window order. Defined only when the build has SLEEF and an x86-64 target.
-float DiodeSumAvx2(const Columns& c, const DiodeValues& v);
-float TriodeSumAvx2(const Columns& c, const TriodeValues& v);
-float NoltSumAvx2(const Columns& c, const NoltValues& v);
-float DiodeSumAvx512(const Columns& c, const DiodeValues& v);
-float TriodeSumAvx512(const Columns& c, const TriodeValues& v);
-float NoltSumAvx512(const Columns& c, const NoltValues& v);
+// S plus the squared errors of the points [begin, end) of the window, in window order, with the law's
+// effective parameters e; the screen current enters when `screen` is set. One point at a time, and with
+// AVX2 (8 points) and AVX-512 (16 points); the last two are defined only on x86-64 and called only when
+// the processor has the instruction set.
+template <class Law>
+float SumScalar(const Columns& c, size_t begin, size_t end, bool screen, float S,
+                const typename Law::template Params<float>& e);
+template <class Law>
+float SumAvx2(const Columns& c, size_t begin, size_t end, bool screen, float S,
+              const typename Law::template Params<float>& e);
+template <class Law>
+float SumAvx512(const Columns& c, size_t begin, size_t end, bool screen, float S,
+                const typename Law::template Params<float>& e);
 
 }  // namespace blocks
 }  // namespace tubefit

@@ -1,0 +1,31 @@
+// The block kernels of the fit objective one point at a time, for processors without the vector
+// instruction sets: the same law and the same arithmetic as the vector kernels.
+#include "fit/objective_blocks.h"
+
+namespace tubefit {
+namespace blocks {
+namespace {
+
+struct Lanes1 {
+  using T = float;
+  static constexpr size_t N = 1;
+  static float Load(const float* p) { return *p; }
+  static void Store(float* p, float x) { *p = x; }
+};
+
+}  // namespace
+
+#include "fit/objective_kernels.inc"
+
+template <class Law>
+float SumScalar(const Columns& c, size_t begin, size_t end, bool screen, float S,
+                const typename Law::template Params<float>& e) {
+  return SumBlocks<Lanes1, Law>(c, begin, end, screen, S, e);
+}
+
+#define TUBEFIT_SUM_SCALAR(Law) \
+  template float SumScalar<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
+TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_SCALAR)
+
+}  // namespace blocks
+}  // namespace tubefit

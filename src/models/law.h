@@ -1,0 +1,551 @@
+// The law of every tube model, each written once as a template over its number type: 32-bit float for
+// `Model` (one point), the vector lanes of the fit objective (8 or 16 points), double, and automatic-
+// derivative types such as ceres::Jet (models/law_jet.h). models/law_math.h lists what a number type
+// supplies.
+//
+// Each law is a struct with three steps:
+//   Params<T>                the effective parameters: the values the equations use at a point, with every
+//                            clamp, cap, limit and absolute value of the law applied;
+//   Effective(P, s)          forms them from the parameter vector (a pointer to slot 0, any number type)
+//                            without changing it: the only place where a law states its clamps;
+//   WriteBack(e, P, s)       the part of them that `Model` writes back into the float parameter vector;
+//   Currents(e, x, Ia, Is)   the anode and screen current at one point (or one block of points) from the
+//                            effective parameters alone.
+// `Model` makes all three at every point; the vector objective makes the first two once per evaluation
+// and the third for blocks of points; a derivative-based fit evaluates Effective and Currents with the
+// clamps acting as bounds and absolute values, and never writes into its parameters.
+//
+// Voltages in V, currents in A. Every named intermediate is stored in a T, so in float the result does not
+// depend on how the compiler keeps temporaries. `kSlots` lists the parameters a law reads or writes (up to a
+// null entry). P points at slot 0 of MxNP + 1 values.
+#pragma once
+
+#include <cstdint>
+
+#include "core/param_set.h"
+#include "models/law_math.h"
+
+namespace tubefit {
+namespace law {
+
+constexpr float kCutOff = 1e-6f;  // Koren term: at or below this E1 the term is exactly 0
+constexpr float kMuCap = 150.0f;  // triode and variable-mu (Nolt) cap of the amplification factor
+
+// The voltages of one point (or of one block of points).
+template <class T>
+struct Point {
+  T Va, Vs, Vg1, Vg3;
+};
+
+// x limited to [lo, hi].
+template <class T>
+T Limit(const T& x, float lo, float hi) {
+  T y = Select(x < T(lo), T(lo), x);
+  return Select(y > T(hi), T(hi), y);
+}
+
+// x, or hi where x exceeds it.
+template <class T>
+T Cap(const T& x, float hi) {
+  return Select(x > T(hi), T(hi), x);
+}
+
+// Softplus of the Koren form: V ln(1 + e^t) / kp, or V t / kp once t >= 10 where the two agree to float
+// precision. (Selecting the numerator before the one division gives the same value as dividing on both
+// sides.)
+template <class T>
+T KorenSoftplus(const T& V, const T& t, const T& kp) {
+  T lg = Log(T(1.0f) + Exp(t));
+  return Select(t < T(10.0f), V * lg, V * t) / kp;
+}
+
+// --------------------------------------------------------------------------------------- Koren term
+
+// The Koren triode term: t = kp (1/mu + Vg / sqrt(kVB + Va^2)), E1 the softplus, result E1^|ex|, or 0 when
+// E1 <= 1e-6. kVB must already be non-negative.
+template <class T>
+T KorenCore(const T& kp, const T& mu, const T& kVB, const T& ex, const T& Vg, const T& Va) {
+  T root = Sqrt(kVB + Va * Va);
+  T t = kp * (T(1.0f) / mu + Vg / root);
+  T E1 = KorenSoftplus(Va, t, kp);
+  auto above = E1 > T(kCutOff);
+  if (!Any<T>(above)) return T(0.0f);  // wholly in cut-off: no power
+  return Select(above, Pow(E1, Abs(ex)), T(0.0f));
+}
+
+// The parameters of the Koren term; P("kVB") becomes |kVB| (written back).
+template <class T>
+struct Koren {
+  T kp, mu, kVB, ex;
+};
+
+template <class T>
+Koren<T> KorenEffective(const T* P, const Slots& s) {
+  return {P[s.kp], P[s.mu], Abs(P[s.kVB]), P[s.ex]};
+}
+
+inline void KorenWriteBack(const Koren<float>& k, ParamVector& P, const Slots& s) { P[s.kVB] = k.kVB; }
+
+template <class T, class Q>
+T KorenAt(const Koren<Q>& k, const T& Vg, const T& Va) {
+  return KorenCore(T(k.kp), T(k.mu), T(k.kVB), T(k.ex), Vg, Va);
+}
+
+// --------------------------------------------------------------------------------- diode and triode
+
+// Diode (code 0): Ia = |Va + eps|^ex / k. Is is left as it is.
+struct Diode {
+  template <class T>
+  struct Params {
+    T eps, ex, k;
+  };
+  static constexpr int32_t Slots::*kSlots[] = {&Slots::k, &Slots::ex, &Slots::eps};
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    return {P[s.eps], P[s.ex], P[s.k]};
+  }
+  static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& /*Is*/) {
+    T base = Abs(x.Va + T(e.eps));
+    Ia = Pow(base, T(e.ex)) / T(e.k);
+  }
+};
+
+// Koren triode (code 1): Ia = KorenTerm(Vg1, Va) / kG1, mu capped at 150 and kVB = |kVB|, both written
+// back. Is is left as it is.
+struct Triode {
+  template <class T>
+  struct Params {
+    Koren<T> koren;
+    T kG1;
+  };
+  static constexpr int32_t Slots::*kSlots[] = {&Slots::kVB, &Slots::kG1, &Slots::kp, &Slots::ex, &Slots::mu};
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    Koren<T> k = KorenEffective(P, s);
+    k.mu = Cap(P[s.mu], kMuCap);
+    return {k, P[s.kG1]};
+  }
+  static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
+    P[s.mu] = e.koren.mu;
+    KorenWriteBack(e.koren, P, s);
+  }
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& /*Is*/) {
+    T E = KorenAt(e.koren, x.Vg1, x.Va);
+    Ia = E / T(e.kG1);
+  }
+};
+
+// ------------------------------------------------------------------------------------ Koren pentode
+
+// Koren pentode (code 2). Anode: softplus in Vs with kp limited to [0.01, 2000], raised to ex with its
+// sign, shaped by atan(Va / kVB). Screen: (Vg1 + Vs/mu)^ex / kG2 above cut-off, else 0. Nothing is
+// written back.
+struct KorenPentode {
+  template <class T>
+  struct Params {
+    T kp, mu, ex, kVB, kG1, kG2;
+  };
+  static constexpr int32_t Slots::*kSlots[] = {&Slots::mu, &Slots::ex,  &Slots::kG1,
+                                               &Slots::kp, &Slots::kVB, &Slots::kG2};
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    return {Limit(P[s.kp], 0.01f, 2000.0f), P[s.mu], P[s.ex], P[s.kVB], P[s.kG1], P[s.kG2]};
+  }
+  static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    const T kp = T(e.kp), mu = T(e.mu), ex = T(e.ex);
+    T t = kp * (T(1.0f) / mu + x.Vg1 / x.Vs);
+    // ln(1 + e^t) in this form, except where e^t overflows the float range (t > 88.7): there ln(1 + e^t)
+    // equals t to far below float precision, and the plain form would give an infinite current.
+    T et = Exp(t);
+    T lg = Select(IsInf(et), t, Log(T(1.0f) + et));
+    T E1 = x.Vs / kp * lg;
+    T shape = Atan(x.Va / T(e.kVB));
+    Ia = Pow(E1, ex) / T(e.kG1) * shape;
+    T sc = x.Vg1 + x.Vs / mu;
+    Is = Select(sc > T(0.0f), Pow(sc, ex) / T(e.kG2), T(0.0f));
+  }
+};
+
+// ------------------------------------------------------------------------------------- Nolt family
+
+// The Nolt current-division parameters: kG1, kG2, alpha_s with their signs and A = |A|.
+template <class T>
+struct Division {
+  T kG1, kG2, alpha_s, A;
+};
+
+template <class T>
+Division<T> DivisionEffective(const T* P, const Slots& s) {
+  return {P[s.kG1], P[s.kG2], P[s.alpha_s], Abs(P[s.A])};
+}
+
+// The derived constants of the division: alpha = 1 - kG1 (1 + alpha_s) / kG2,
+// S = alpha_s / kG2 + alpha / kG1, base = 1/kG1 - 1/kG2.
+template <class T>
+struct DivisionTerms {
+  T kG1, kG2, alpha_s, A, alpha, S, base;
+};
+
+template <class T, class Q>
+DivisionTerms<T> Terms(const Division<Q>& d) {
+  DivisionTerms<T> r;
+  r.kG1 = T(d.kG1);
+  r.kG2 = T(d.kG2);
+  r.alpha_s = T(d.alpha_s);
+  r.A = T(d.A);
+  T share = r.kG1 * (T(1.0f) + r.alpha_s);
+  r.alpha = T(1.0f) - share / r.kG2;
+  r.S = r.alpha_s / r.kG2 + r.alpha / r.kG1;
+  r.base = T(1.0f) / r.kG1 - T(1.0f) / r.kG2;
+  return r;
+}
+
+// The division laws in Va: the rational D = 1 + beta Va (Nolt) or 1 + beta Va / Vs (NoltI), and the
+// exponential g = exp(-(beta Va)^1.5) (NoltE), which the NoltE beam tetrode computes as exp(-x sqrt(x)).
+enum class DivisionLaw { kRational, kRationalVs, kExpPow, kExpSqrt };
+
+constexpr bool IsRational(DivisionLaw law) { return law == DivisionLaw::kRational || law == DivisionLaw::kRationalVs; }
+
+// D of a rational law, or g of an exponential one, at one point; beta already made what the code uses.
+template <DivisionLaw L, class T>
+T DivisionFactor(const T& beta, const Point<T>& x) {
+  if (L == DivisionLaw::kRational) return T(1.0f) + beta * x.Va;
+  if (L == DivisionLaw::kRationalVs) return T(1.0f) + beta * x.Va / x.Vs;
+  T bv = beta * x.Va;
+  if (L == DivisionLaw::kExpPow) return Exp(-Pow(bv, T(1.5f)));
+  return Exp(-bv * Sqrt(bv));
+}
+
+// Anode factor F = base - S/D (or - S g) + A Va / kG1 and screen factor G = 1 + alpha_s/D (or + alpha_s g).
+template <DivisionLaw L, class T>
+void Factors(const DivisionTerms<T>& d, const T& D, const T& Va, T& F, T& G) {
+  if (IsRational(L)) {
+    F = d.base - d.S / D + d.A * Va / d.kG1;
+    G = T(1.0f) + d.alpha_s / D;
+  } else {
+    F = d.base - d.S * D + d.A * Va / d.kG1;
+    G = T(1.0f) + d.alpha_s * D;
+  }
+}
+
+// Secondary emission of the beam tetrodes, with Sc, nu, lambda, w by magnitude and alpha' as the code
+// makes it: T = Sc Va (1 + tanh(-a' (Va - Vs/lambda + nu Vg1 + w))).
+template <class T>
+struct Emission {
+  T Sc, nu, lambda, w, a_p;
+};
+
+template <class T, class Q>
+T SecondaryEmission(const Emission<Q>& e, const Point<T>& x) {
+  T arg = x.Va - x.Vs / T(e.lambda) + T(e.nu) * x.Vg1 + T(e.w);
+  T th = Tanh(-T(e.a_p) * arg);
+  return T(e.Sc) * x.Va * (T(1.0f) + th);
+}
+
+// Nolt-family pentodes and beam tetrodes: the Koren term E(Vg1, Vs) divided by the law L; Ia = E F,
+// Is = E G / kG2. The tetrodes add the secondary-emission term T, which moves current from the anode to
+// the screen (F - T/kG2, G + T).
+//   12 Nolt pentode (kRational), 32 NoltI pentode (kRationalVs), 22 NoltE pentode (kExpPow):
+//      beta = |beta| without write-back; kVB = |kVB| written back.
+//   13 Nolt and 33 NoltI beam tetrode: beta = |beta| and alpha' capped at 0.1, both written back.
+//   23 NoltE beam tetrode (kExpSqrt): beta = |beta| written back, alpha' as it stands.
+template <DivisionLaw L, bool kTetrode>
+struct Nolt {
+  template <class T>
+  struct Params {
+    Koren<T> koren;
+    Division<T> division;
+    T beta;
+    Emission<T> emission;  // tetrodes only
+  };
+  // (the pentodes end at "A"; a null entry ends the list)
+  static constexpr int32_t Slots::*kSlots[] = {
+      &Slots::kVB, &Slots::kG1, &Slots::kp, &Slots::ex, &Slots::mu, &Slots::kG2, &Slots::alpha_s, &Slots::beta,
+      &Slots::A,
+      kTetrode ? &Slots::Sc : nullptr, &Slots::nu, &Slots::lambda, &Slots::w, &Slots::alpha_p};
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    Params<T> e;
+    e.koren = KorenEffective(P, s);
+    e.division = DivisionEffective(P, s);
+    e.beta = Abs(P[s.beta]);
+    const T a_p = P[s.alpha_p];
+    e.emission = {Abs(P[s.Sc]), Abs(P[s.nu]), Abs(P[s.lambda]), Abs(P[s.w]),
+                  L == DivisionLaw::kExpSqrt ? a_p : Cap(a_p, 0.1f)};
+    return e;
+  }
+  static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
+    if (kTetrode) {
+      P[s.beta] = e.beta;
+      P[s.alpha_p] = e.emission.a_p;
+    }
+    KorenWriteBack(e.koren, P, s);
+  }
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    const DivisionTerms<T> d = Terms<T>(e.division);
+    T D = DivisionFactor<L>(T(e.beta), x);
+    T F, G;
+    Factors<L>(d, D, x.Va, F, G);
+    T E = KorenAt(e.koren, x.Vg1, x.Vs);
+    if (kTetrode) {
+      T Tse = SecondaryEmission(e.emission, x);
+      F = F - Tse / d.kG2;
+      G = G + Tse;
+    }
+    Ia = E * F;
+    Is = E * G / d.kG2;
+  }
+};
+
+using NoltPentode = Nolt<DivisionLaw::kRational, false>;        // 12
+using NoltEPentode = Nolt<DivisionLaw::kExpPow, false>;         // 22
+using NoltIPentode = Nolt<DivisionLaw::kRationalVs, false>;     // 32
+using NoltBeamTetrode = Nolt<DivisionLaw::kRational, true>;     // 13
+using NoltEBeamTetrode = Nolt<DivisionLaw::kExpSqrt, true>;     // 23
+using NoltIBeamTetrode = Nolt<DivisionLaw::kRationalVs, true>;  // 33
+
+// ------------------------------------------------------------------------------------ variable mu
+
+// Variable-mu pentode, Nolt (16, rational law) or NoltE (26, exponential law): two Koren sections (mu, ex)
+// and (mu_b, ex_b) in Vg1 and Vs blended by svar, E = (1 - |svar|) Ea + svar Eb, divided by the law.
+//   16: slots 1..12 are made non-negative and mu_b is capped at 150, all written back; the division uses
+//       kG1, kG2 and alpha_s as they stood before (so signed at the first point of an evaluation only).
+//   26: ex_b capped at 3 and mu_b at 300, kVB = |kVB|, written back; svar and the division signed.
+template <bool kNoltE>
+struct VarMu {
+  static constexpr DivisionLaw L = kNoltE ? DivisionLaw::kExpPow : DivisionLaw::kRational;
+  template <class T>
+  struct Params {
+    Koren<T> koren;
+    Division<T> division;
+    T beta, mu_b, ex_b, svar;
+  };
+  static constexpr int32_t Slots::*kSlots[] = {&Slots::alpha_s, &Slots::beta, &Slots::A,  &Slots::kG2,
+                                               &Slots::kG1,     &Slots::mu,   &Slots::ex, &Slots::mu_b,
+                                               &Slots::ex_b,    &Slots::kp,   &Slots::kVB, &Slots::svar};
+  static constexpr int32_t kNonNegative = 12;  // code 16: the slots made non-negative
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    Params<T> e;
+    e.division = DivisionEffective(P, s);
+    e.beta = Abs(P[s.beta]);
+    if (kNoltE) {
+      e.koren = KorenEffective(P, s);
+      e.ex_b = Cap(P[s.ex_b], 3.0f);
+      e.mu_b = Cap(P[s.mu_b], 300.0f);
+      e.svar = P[s.svar];
+    } else {
+      T Q[MxNP + 1];
+      for (int32_t i = 0; i <= MxNP; ++i) Q[i] = i >= 1 && i <= kNonNegative ? Abs(P[i]) : P[i];
+      e.koren = KorenEffective(static_cast<const T*>(Q), s);
+      e.mu_b = Cap(Q[s.mu_b], kMuCap);
+      e.ex_b = Q[s.ex_b];
+      e.svar = Q[s.svar];
+    }
+    return e;
+  }
+  static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
+    if (!kNoltE) {
+      for (int32_t i = 1; i <= kNonNegative; ++i) P[i] = Abs(P[i]);
+    } else {
+      P[s.ex_b] = e.ex_b;
+    }
+    P[s.mu_b] = e.mu_b;
+    KorenWriteBack(e.koren, P, s);
+  }
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    const DivisionTerms<T> d = Terms<T>(e.division);
+    T D = DivisionFactor<L>(T(e.beta), x);
+    T F, G;
+    Factors<L>(d, D, x.Va, F, G);
+    T Ea = KorenAt(e.koren, x.Vg1, x.Vs);
+    T Eb = KorenCore(T(e.koren.kp), T(e.mu_b), T(e.koren.kVB), T(e.ex_b), x.Vg1, x.Vs);
+    const T svar = T(e.svar);
+    T E = (T(1.0f) - Abs(svar)) * Ea + svar * Eb;
+    Ia = E * F;
+    Is = E * G / d.kG2;
+  }
+};
+
+using VarMuNolt = VarMu<false>;  // 16
+using VarMuNoltE = VarMu<true>;  // 26
+
+// ------------------------------------------------------------------------- hexode and g3 pentodes
+
+// g1 control of the hexode and g3 models: the Koren form in Vs with g3 acting through mu3, |E1|^ex, without
+// the cut-off threshold. ex = max(|ex|, 0.1), kp limited to [0.01, 2000], kVB = |kVB|,
+// mu3 = min(|mu3|, 10000), none written back.
+template <class T>
+struct G1Control {
+  T ex, kp, kVB, mu3, mu;
+};
+
+template <class T>
+G1Control<T> G1ControlEffective(const T* P, const Slots& s) {
+  return {Max(Abs(P[s.ex]), T(0.1f)), Limit(P[s.kp], 0.01f, 2000.0f), Abs(P[s.kVB]),
+          Min(Abs(P[s.mu3]), T(10000.0f)), P[s.mu]};
+}
+
+template <class T, class Q>
+T G1ControlAt(const G1Control<Q>& g, const Point<T>& x) {
+  const T kp = T(g.kp);
+  T root = Sqrt(T(g.kVB) + x.Vs * x.Vs);
+  T grid = x.Vg1 + x.Vg3 / T(g.mu3);
+  T t1 = kp * (T(1.0f) / T(g.mu) + grid / root);
+  T E1 = KorenSoftplus(x.Vs, t1, kp);
+  return Pow(Abs(E1), T(g.ex));
+}
+
+// Hexode/heptode, Nolt (14): the anode current is the Nolt division (rational law, signed beta) of the g1
+// term times a second Koren control of g3 (mu', ex', kp', kVB'), over kG1'; the screen takes the rest of
+// the cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), kp' = max(|kp'|, 0.1) limited to
+// [0.01, 2000], kVB' = |kVB'|. Nothing is written back.
+struct Hexode {
+  template <class T>
+  struct Params {
+    G1Control<T> g1;
+    Division<T> division;
+    T beta, mu_p, ex_p, kp_p, kVB_p, kG1_p;
+  };
+  static constexpr int32_t Slots::*kSlots[] = {
+      &Slots::mu_p, &Slots::ex_p, &Slots::kG1_p, &Slots::kp_p, &Slots::kVB_p, &Slots::mu3, &Slots::alpha_s,
+      &Slots::beta, &Slots::A,    &Slots::kG2,   &Slots::kVB,  &Slots::kp,    &Slots::kG1, &Slots::mu, &Slots::ex};
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    Params<T> e;
+    e.g1 = G1ControlEffective(P, s);
+    e.division = DivisionEffective(P, s);
+    e.beta = P[s.beta];
+    e.mu_p = Max(Abs(P[s.mu_p]), T(0.1f));
+    e.ex_p = Max(Abs(P[s.ex_p]), T(0.001f));
+    e.kp_p = Limit(Max(Abs(P[s.kp_p]), T(0.1f)), 0.01f, 2000.0f);
+    e.kVB_p = Abs(P[s.kVB_p]);
+    e.kG1_p = P[s.kG1_p];
+    return e;
+  }
+  static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    const DivisionTerms<T> d = Terms<T>(e.division);
+    const T kp_p = T(e.kp_p);
+    T Ea = G1ControlAt(e.g1, x);
+    T root = Sqrt(T(e.kVB_p) + x.Vs * x.Vs);
+    T t2 = kp_p * (T(1.0f) / T(e.mu_p) + x.Vg3 / root);
+    T E2 = KorenSoftplus(x.Vs, t2, kp_p);
+    T Eb = Pow(Abs(E2), T(e.ex_p));
+    T D = DivisionFactor<DivisionLaw::kRational>(T(e.beta), x);
+    T F = d.base + d.A * x.Va / d.kG1 - d.S / D;
+    Ia = F * Eb * Ea / T(e.kG1_p);
+    T K = T(1.0f) + d.A * x.Va - d.alpha / D;
+    T Ik = Ea * K / d.kG1;
+    Is = Ik - Ia;
+  }
+};
+
+// Pentode with g3 modelling, Nolt (15, rational law with signed beta) or NoltE (25, exponential law with
+// |beta|): the anode current is the division of the g1 term times the suppressor control
+// h = 1 - exp(-u^ex' / kG1'), u = Va/mu' + Vg3 + V0 (h = 0 for u <= 0); the screen takes the rest of the
+// cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), V0 = max(|V0|, 0.1). Nothing is
+// written back.
+template <bool kNoltE>
+struct G3Pentode {
+  static constexpr DivisionLaw L = kNoltE ? DivisionLaw::kExpPow : DivisionLaw::kRational;
+  template <class T>
+  struct Params {
+    G1Control<T> g1;
+    Division<T> division;
+    T beta, mu_p, ex_p, V0, kG1_p;
+  };
+  static constexpr int32_t Slots::*kSlots[] = {
+      &Slots::mu_p,  &Slots::ex_p, &Slots::kG1_p, &Slots::V0,  &Slots::mu3, &Slots::ex,  &Slots::alpha_s,
+      &Slots::beta,  &Slots::A,    &Slots::kG2,   &Slots::kVB, &Slots::kp,  &Slots::kG1, &Slots::mu};
+
+  template <class T>
+  static Params<T> Effective(const T* P, const Slots& s) {
+    Params<T> e;
+    e.g1 = G1ControlEffective(P, s);
+    e.division = DivisionEffective(P, s);
+    e.beta = kNoltE ? Abs(P[s.beta]) : P[s.beta];
+    e.mu_p = Max(Abs(P[s.mu_p]), T(0.1f));
+    e.ex_p = Max(Abs(P[s.ex_p]), T(0.001f));
+    e.V0 = Max(Abs(P[s.V0]), T(0.1f));
+    e.kG1_p = P[s.kG1_p];
+    return e;
+  }
+  static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    const DivisionTerms<T> d = Terms<T>(e.division);
+    T Ea = G1ControlAt(e.g1, x);
+    T u = x.Va / T(e.mu_p) + x.Vg3 + T(e.V0);
+    T up = Pow(u, T(e.ex_p));
+    T h = Select(u > T(0.0f), T(1.0f) - Exp(-up / T(e.kG1_p)), T(0.0f));
+    T D = DivisionFactor<L>(T(e.beta), x);
+    T F, G;
+    Factors<L>(d, D, x.Va, F, G);
+    T K = IsRational(L) ? T(1.0f) + d.A * x.Va - d.alpha / D : T(1.0f) + d.A * x.Va - d.alpha * D;
+    Ia = F * h * Ea;
+    T Ik = Ea * K / d.kG1;
+    Is = Ik - Ia;
+  }
+};
+
+using G3PentodeNolt = G3Pentode<false>;  // 15
+using G3PentodeNoltE = G3Pentode<true>;  // 25
+
+// ------------------------------------------------------------------------------------ dispatch
+
+// Calls f(Law{}) with the law of the model code and returns true, or returns false for a code without
+// one. The only place that maps a model code to its law.
+template <class F>
+bool WithLaw(int32_t iModel, F&& f) {
+  switch (iModel) {
+    case 0: f(Diode{}); return true;
+    case 1: f(Triode{}); return true;
+    case 2: f(KorenPentode{}); return true;
+    case 12: f(NoltPentode{}); return true;
+    case 22: f(NoltEPentode{}); return true;
+    case 32: f(NoltIPentode{}); return true;
+    case 13: f(NoltBeamTetrode{}); return true;
+    case 23: f(NoltEBeamTetrode{}); return true;
+    case 33: f(NoltIBeamTetrode{}); return true;
+    case 14: f(Hexode{}); return true;
+    case 15: f(G3PentodeNolt{}); return true;
+    case 25: f(G3PentodeNoltE{}); return true;
+    case 16: f(VarMuNolt{}); return true;
+    case 26: f(VarMuNoltE{}); return true;
+    default: return false;
+  }
+}
+
+// Every law, for the files that instantiate code for each of them: X(Law).
+#define TUBEFIT_FOR_EACH_LAW(X)                                                                      \
+  X(::tubefit::law::Diode) X(::tubefit::law::Triode) X(::tubefit::law::KorenPentode)                \
+  X(::tubefit::law::NoltPentode) X(::tubefit::law::NoltEPentode) X(::tubefit::law::NoltIPentode)    \
+  X(::tubefit::law::NoltBeamTetrode) X(::tubefit::law::NoltEBeamTetrode)                            \
+  X(::tubefit::law::NoltIBeamTetrode) X(::tubefit::law::Hexode) X(::tubefit::law::G3PentodeNolt)    \
+  X(::tubefit::law::G3PentodeNoltE) X(::tubefit::law::VarMuNolt) X(::tubefit::law::VarMuNoltE)
+
+// One point through a law the way `Model` evaluates it: effective parameters, write-back, currents.
+template <class Law>
+void Evaluate(const Point<float>& x, ParamVector& P, const Slots& s, float& Ia, float& Is) {
+  const typename Law::template Params<float> e = Law::Effective(P.data(), s);
+  Law::WriteBack(e, P, s);
+  Law::Currents(e, x, Ia, Is);
+}
+
+}  // namespace law
+}  // namespace tubefit

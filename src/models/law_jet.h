@@ -1,0 +1,32 @@
+// The model laws with ceres::Jet, the automatic-derivative number type of Ceres Solver: a law evaluated
+// with Jet<double, N> gives the currents and their exact derivatives with respect to N parameters.
+// Include only where Ceres is available.
+#pragma once
+
+#include <ceres/jet.h>
+
+#include "models/law_math.h"
+
+namespace tubefit {
+namespace law {
+
+template <class S, int N>
+struct Math<ceres::Jet<S, N>> {
+  using J = ceres::Jet<S, N>;
+  using Mask = bool;
+  static J Exp(const J& x) { return ceres::exp(x); }
+  static J Log(const J& x) { return ceres::log(x); }
+  static J Pow(const J& x, const J& y) { return ceres::pow(x, y); }
+  static J Tanh(const J& x) { return ceres::tanh(x); }
+  static J Atan(const J& x) { return ceres::atan(x); }
+  static J Sqrt(const J& x) { return ceres::sqrt(x); }
+  static J Abs(const J& x) { return ceres::abs(x); }
+  static J Max(const J& x, const J& y) { return ceres::fmax(x, y); }
+  static J Min(const J& x, const J& y) { return ceres::fmin(x, y); }
+  static bool IsInf(const J& x) { return ceres::isinf(x); }
+  static J Select(bool m, const J& a, const J& b) { return m ? a : b; }
+  static bool Any(bool m) { return m; }
+};
+
+}  // namespace law
+}  // namespace tubefit
