@@ -11,6 +11,9 @@ namespace tubefit {
 
 enum class SpiceDialect { kLtspice, kNgspice };
 
+// How each fit stage is minimised: the direction-set method (powell) or Levenberg-Marquardt (lm).
+enum class Minimiser { kPowell, kLm };
+
 struct Settings {
   std::string IniFile = "Model.ini";
   std::string GnuplotPath;  // trimmed
@@ -31,6 +34,7 @@ struct Settings {
   SpiceDialect Dialect = SpiceDialect::kLtspice;
   bool PlotPng = false;
   bool FitReport = false;
+  Minimiser minimiser = Minimiser::kPowell;
 };
 
 // Tube types whose files are classified by sweep and that have a screen current: P, B, H, F, V.

@@ -378,6 +378,20 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
 
   settings.FitReport = OnOffKeyword(in, file, "FitReport");
   if (settings.FitReport) WriteList(console, {"A fit report file is written."});
+
+  const KeywordValue minimiser = FindKeywordValue(in, file, "Minimiser", KeywordMatch::kAnywhere, true);
+  if (minimiser.found) {
+    const std::string name = Lower(minimiser.item.text);
+    if (name == "lm") {
+      settings.minimiser = Minimiser::kLm;
+      WriteList(console, {"Fit stages are minimised by Levenberg-Marquardt."});
+    } else if (name == "powell") {
+      settings.minimiser = Minimiser::kPowell;
+    } else {
+      InputError(file, minimiser.line, "unknown Minimiser, " + Found(minimiser.item.text) +
+                                           "; known minimisers are powell and lm.");
+    }
+  }
 }
 
 }  // namespace

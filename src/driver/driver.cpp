@@ -58,6 +58,8 @@ void WriteUsage(std::ostream& out) {
       "                       (default ltspice)",
       "  PlotPng = 1          also write the plots as PNG images",
       "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt",
+      "  Minimiser = name     powell or lm: every fit stage by the direction-set method (default",
+      "                       powell) or by Levenberg-Marquardt (faster, and to the least-squares minimum)",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "fit/fit.h"
+#include "fit/lm.h"
 #include "models/model_info.h"
 #include "text/format.h"
 #include "text/stop.h"
@@ -13,13 +14,19 @@ namespace {
 
 class Stages {
  public:
-  Stages(RunState& state, const Objective& F, std::ostream& console) : state_(state), F_(F), console_(console) {}
+  Stages(RunState& state, const Objective& F, const FitObjective* terms, std::ostream& console)
+      : state_(state), F_(F), terms_(terms), console_(console) {}
 
-  // One call of Fit varying the first n slots with the current tolerance.
+  // One stage varying the first n slots: Fit with the current tolerance, or Levenberg-Marquardt on the
+  // objective's terms.
   void Run(int32_t n) {
+    ParamSet& ps = state_.params;
+    if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
+      FitLm(ps.P, n, *terms_, ps.slot.eps, console_);
+      return;
+    }
     int iter = 0;
     float fret = 0.0f;
-    ParamSet& ps = state_.params;
     Fit(ps.P, state_.xi, n, tol_, iter, fret, F_, ps.slot.eps, console_);
   }
   void Heading(const char* text) {
@@ -33,6 +40,7 @@ class Stages {
  private:
   RunState& state_;
   const Objective& F_;
+  const FitObjective* terms_;
   std::ostream& console_;
   float tol_ = 0.001f;  // the tolerance of the current stage
 };
@@ -41,12 +49,12 @@ class Stages {
 
 bool HasFitSequence(int32_t iModel) { return !ModelInfoFor(iModel).stages.empty(); }
 
-void RunFitSequence(RunState& state, const Objective& F, std::ostream& console) {
+void RunFitSequence(RunState& state, const Objective& F, std::ostream& console, const FitObjective* terms) {
   const TableView<FitStage> stages = ModelInfoFor(state.settings.iModel).stages;
   if (stages.empty()) {
     PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});
   }
-  Stages s(state, F, console);
+  Stages s(state, F, terms, console);
   for (const FitStage& stage : stages) {
     for (int32_t i = 0; i < stage.blank_lines; ++i) s.Blank();
     if (stage.heading != nullptr) s.Heading(stage.heading);
