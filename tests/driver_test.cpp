@@ -172,7 +172,7 @@ TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
   EXPECT_EQ(output_.find("Data will be read"), std::string::npos);
   for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "Koren, Nolt, NoltE or NoltI",
                            "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "VaOffset =", "Icmax =", "RdStart =",
-                           "Debug =", "SpiceDialect =", "ngspice", "ltspice", "PlotPng = 1", "FitReport = 1"}) {
+                           "Debug =", "SpiceDialect =", "ngspice", "ltspice", "PlotPng = 1", "FitReport = 1", "Minimiser = name", "powell or lm"}) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
 }

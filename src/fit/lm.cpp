@@ -2,6 +2,7 @@
 
 #include <ceres/ceres.h>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -296,7 +297,8 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
     ceres::Solver::Options o = SolverOptions(options);
     if (round > 0) o.max_num_iterations = options.max_held_iterations;
     ceres::Solve(o, &problem, &round_summary);
-    sol.iterations += round_summary.num_successful_steps + round_summary.num_unsuccessful_steps;
+    // (the summary lists iteration 0, the evaluation at the start, as well)
+    sol.iterations += std::max(static_cast<int32_t>(round_summary.iterations.size()) - 1, 0);
     if (round > 0 && round_summary.termination_type != ceres::CONVERGENCE) {
       // the solve with parameters held did not converge: the result of the one before stands
       for (int i = 0; i < N; ++i) y[i] = converged_y[i];
@@ -337,7 +339,8 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_sl
   sol.reason = "numerical failure (no model law)";
   law::WithLaw(F.iModel(), [&](auto lw) { sol = SolveWith<decltype(lw)>(F, start, n, options); });
 
-  std::string line = "Levenberg-Marquardt: " + RenderI(sol.iterations, 0) + " iterations, " + sol.reason;
+  const std::string line = "Levenberg-Marquardt: " + RenderI(sol.iterations, 0) +
+                           (sol.iterations == 1 ? " iteration, " : " iterations, ") + sol.reason;
   if (!sol.converged) {
     out.outcome = LmOutcome::kFailed;
     WriteList(console, {line + "; the start values are kept."});

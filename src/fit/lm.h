@@ -17,8 +17,8 @@ namespace tubefit {
 struct LmOptions {
   int32_t max_iterations = 500;        // more is reported as no convergence
   int32_t max_held_iterations = 100;   // a solve again with parameters held on their bounds
-  double function_tolerance = 1e-12;   // relative decrease of the sum of squares per step
-  double parameter_tolerance = 1e-12;  // relative step length (parameters scaled by their start values)
+  double function_tolerance = 1e-10;   // relative decrease of the sum of squares per step
+  double parameter_tolerance = 1e-10;  // relative step length (parameters scaled by their start values)
   double gradient_tolerance = 1e-20;   // projected gradient, residuals in mA
 };
 
