@@ -220,6 +220,7 @@ ceres::Solver::Options SolverOptions(const LmOptions& options) {
   o.function_tolerance = options.function_tolerance;
   o.parameter_tolerance = options.parameter_tolerance;
   o.gradient_tolerance = options.gradient_tolerance;
+  o.initial_trust_region_radius = options.initial_radius;
   o.logging_type = ceres::SILENT;
   o.minimizer_progress_to_stdout = false;
   return o;

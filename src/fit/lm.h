@@ -20,6 +20,7 @@ struct LmOptions {
   double function_tolerance = 1e-10;   // relative decrease of the sum of squares per step
   double parameter_tolerance = 1e-10;  // relative step length (parameters scaled by their start values)
   double gradient_tolerance = 1e-20;   // projected gradient, residuals in mA
+  double initial_radius = 1e3;         // first trust region, in parameters scaled by their start values
 };
 
 enum class LmOutcome {
