@@ -611,7 +611,9 @@ TEST(FitLm, FailedSolveKeepsTheStartValues) {
   ParamSet ps = TriodeParams();
   ParamVector start = ps.P;
   start[ps.slot.kG1] = 0.0f;
+  testing::internal::CaptureStderr();
   const LmTriodeRun inf = RunLmTriode(100.0f, &start);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the solver's own log stays silent
   EXPECT_EQ(inf.summary.outcome, LmOutcome::kFailed);
   EXPECT_EQ(inf.P, start);
   ASSERT_EQ(inf.lines.size(), 3u);

@@ -1,6 +1,7 @@
 #include "fit/lm.h"
 
 #include <ceres/ceres.h>
+#include <glog/logging.h>
 
 #include <algorithm>
 #include <cmath>
@@ -211,6 +212,9 @@ std::string Reason(const ceres::Solver::Summary& s, const LmOptions& options) {
 }
 
 ceres::Solver::Options SolverOptions(const LmOptions& options) {
+  // The solver's own log (glog, on standard error, with time stamps and process ids) stays silent: its
+  // termination reaches the console through the summary.
+  FLAGS_minloglevel = google::GLOG_FATAL;
   ceres::Solver::Options o;
   o.minimizer_type = ceres::TRUST_REGION;
   o.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
