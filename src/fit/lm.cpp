@@ -247,7 +247,7 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
     used[slot] = true;
   }
   if (n < 1 || n > N) {
-    sol.reason = "numerical failure (no free parameters)";
+    sol.reason = "numerical failure (free parameters not in the model)";
     return sol;
   }
 
