@@ -107,6 +107,7 @@ TEST_F(ReadIniTest, FullConfigurationReportAndSettings) {
   EXPECT_EQ(s.Dialect, SpiceDialect::kLtspice);
   EXPECT_FALSE(s.PlotPng);
   EXPECT_FALSE(s.FitReport);
+  EXPECT_EQ(s.minimiser, Minimiser::kPowell);
 }
 
 TEST_F(ReadIniTest, MinimalConfigurationHasDefaults) {
@@ -535,6 +536,17 @@ TEST_F(ReadIniTest, ExtensionKeywords) {
              {" Error reading Model.ini, line 8: unknown SpiceDialect, found \"pspice\"; known dialects are ngspice "
               "and ltspice."});
   ExpectHalt(Read(head + Lines({"PlotPng = 2"})), {" Error reading Model.ini, line 8: PlotPng must be 0 or 1, found 2."});
+
+  const IniResult lm = Read(head + Lines({"Minimiser = LM"}));
+  ASSERT_FALSE(lm.stopped);
+  EXPECT_EQ(lm.settings.minimiser, Minimiser::kLm);
+  EXPECT_TRUE(Contains(lm.console, std::string(kVgZeroLine) + " Fit stages are minimised by Levenberg-Marquardt.\n" +
+                                       kClosing));
+  const IniResult powell = Read(head + Lines({"Minimiser = powell"}));
+  EXPECT_EQ(powell.settings.minimiser, Minimiser::kPowell);
+  EXPECT_TRUE(Contains(powell.console, std::string(kVgZeroLine) + kClosing));
+  ExpectHalt(Read(head + Lines({"Minimiser = newton"})),
+             {" Error reading Model.ini, line 8: unknown Minimiser, found \"newton\"; known minimisers are powell and lm."});
   ExpectHalt(Read(head + Lines({"FitReport = yes"})),
              {" Error reading Model.ini, line 8: expected a whole number for FitReport, found \"yes\"."});
 }

@@ -180,10 +180,11 @@ TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
   EXPECT_EQ(output_.find("Tubefit V3.000"), std::string::npos);
   EXPECT_EQ(output_.find("Data will be read"), std::string::npos);
   for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "none", "PATH", "Koren, Nolt, NoltE or NoltI",
-                           "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "ngspice", "ltspice", "not a keyword"}) {
+                           "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "ngspice", "ltspice", "not a keyword",
+                           "powell or lm"}) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
-  ASSERT_EQ(ConfigKeywords().size(), 8u);  // every keyword the configuration reader looks up
+  ASSERT_EQ(ConfigKeywords().size(), 9u);  // every keyword the configuration reader looks up
   for (const std::string& keyword : ConfigKeywords()) EXPECT_NE(output_.find("  " + keyword + " = "), std::string::npos);
 }
 

@@ -15,6 +15,7 @@
 #include "driver/fit_sequence.h"
 #include "fit/brent.h"
 #include "fit/fit.h"
+#include "fit/lm.h"
 #include "fit/objective.h"
 #include "fit/powell.h"
 #include "models/models.h"
@@ -557,6 +558,82 @@ TEST(Fit, NegativeValuesMadePositiveExceptEps) {
   EXPECT_EQ(lines.back(), " After refinement R2 = " + ListFloat(F(P)));
   // (2 + 2)^2 = 16 from the first slot dominates the objective after the sign change.
   EXPECT_NEAR(F(P), 16.0f, 1e-2f);
+}
+
+// ---------------------------------------------------------------- Levenberg-Marquardt stages
+
+// The triode of Fit.RecoversATriodeFromStartValuesTwentyPercentOff with `mu_true` as its mu, started 20 %
+// off, fitted by Levenberg-Marquardt.
+struct LmTriodeRun {
+  ParamSet truth = TriodeParams();
+  ParamVector P{};
+  LmSummary summary;
+  std::vector<std::string> lines;
+  float R2 = 0.0f;
+};
+
+LmTriodeRun RunLmTriode(float mu_true, const ParamVector* start = nullptr, const LmOptions& options = {}) {
+  LmTriodeRun r;
+  r.truth.P[r.truth.slot.mu] = mu_true;
+  auto ms = Synthetic(1, r.truth, NineGrids(), 31, 10.0f, 0.0f);
+  FitObjective obj(*ms, kHuge, kHuge, 1, r.truth.slot);
+  const float factor[6] = {0.0f, 1.2f, 0.8f, 1.2f, 0.8f, 1.2f};
+  for (int i = 1; i <= 5; ++i) r.P[i] = r.truth.P[i] * factor[i];
+  if (start != nullptr) r.P = *start;
+  std::ostringstream console;
+  r.summary = RunLmStage(r.P, 5, obj, r.truth.slot.eps, console, options);
+  r.lines = Lines(console.str());
+  r.R2 = obj(r.P);
+  return r;
+}
+
+TEST(FitLm, RecoversATriodeInAFewIterations) {
+  const LmTriodeRun r = RunLmTriode(100.0f);
+  EXPECT_EQ(r.summary.outcome, LmOutcome::kImproved);
+  for (int i = 1; i <= 5; ++i) EXPECT_NEAR(r.P[i], r.truth.P[i], 1e-3f * r.truth.P[i]) << r.truth.name[i];
+  EXPECT_LT(r.summary.iterations, 30);
+  ASSERT_EQ(r.lines.size(), 3u);
+  EXPECT_EQ(r.lines[0], " Before refinement R2 = " + ListFloat(r.summary.R2_before));
+  EXPECT_EQ(r.lines[1], " Levenberg-Marquardt: " + std::to_string(r.summary.iterations) + " iterations, " +
+                            r.summary.reason + ".");
+  EXPECT_EQ(r.summary.reason.rfind("converged (", 0), 0u);
+  EXPECT_EQ(r.lines[2], " After refinement R2 = " + ListFloat(r.R2));
+  EXPECT_LT(r.R2, 1e-6f * r.summary.R2_before);
+}
+
+// Data made at the cap mu = 150: the minimum lies on the bound, which the solver reaches and keeps.
+TEST(FitLm, KeepsTheTriodeMuOnItsCap) {
+  const LmTriodeRun r = RunLmTriode(150.0f);
+  EXPECT_EQ(r.summary.outcome, LmOutcome::kImproved);
+  EXPECT_LE(r.P[r.truth.slot.mu], 150.0f);
+  for (int i = 1; i <= 5; ++i) EXPECT_NEAR(r.P[i], r.truth.P[i], 1e-3f * r.truth.P[i]) << r.truth.name[i];
+}
+
+// A failed solve leaves the start values and says so: non-finite residuals at the start (kG1 = 0 divides
+// by zero), and a solver that runs out of iterations.
+TEST(FitLm, FailedSolveKeepsTheStartValues) {
+  ParamSet ps = TriodeParams();
+  ParamVector start = ps.P;
+  start[ps.slot.kG1] = 0.0f;
+  testing::internal::CaptureStderr();
+  const LmTriodeRun inf = RunLmTriode(100.0f, &start);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the solver's own log stays silent
+  EXPECT_EQ(inf.summary.outcome, LmOutcome::kFailed);
+  EXPECT_EQ(inf.P, start);
+  ASSERT_EQ(inf.lines.size(), 3u);
+  EXPECT_EQ(inf.lines[1], " Levenberg-Marquardt: 0 iterations, non-finite residuals; the start values are kept.");
+
+  start = ps.P;
+  start[ps.slot.kp] = 480.0f;
+  LmOptions one;
+  one.max_iterations = 1;
+  const LmTriodeRun cut = RunLmTriode(100.0f, &start, one);
+  EXPECT_EQ(cut.summary.outcome, LmOutcome::kFailed);
+  EXPECT_EQ(cut.P, start);
+  ASSERT_EQ(cut.lines.size(), 3u);
+  EXPECT_EQ(cut.lines[1],
+            " Levenberg-Marquardt: 1 iteration, no convergence within 1 iterations; the start values are kept.");
+  EXPECT_EQ(cut.lines[2], " After refinement R2 = " + ListFloat(cut.summary.R2_before));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 libsleef-dev
+libceres-dev
 ngspice
 gnuplot-nox
 "

@@ -14,6 +14,9 @@ enum class SpiceDialect { kLtspice, kNgspice };
 // digits that read back to the same 32-bit float (always so in the ngspice dialect).
 enum class SpicePrecision { kFields, kFull };
 
+// How each fit stage is minimised: the direction-set method (powell) or Levenberg-Marquardt (lm).
+enum class Minimiser { kPowell, kLm };
+
 struct Settings {
   std::string IniFile = "Model.ini";
   std::string GnuplotPath;  // trimmed
@@ -35,6 +38,7 @@ struct Settings {
   SpicePrecision Precision = SpicePrecision::kFields;
   bool PlotPng = false;
   bool FitReport = false;
+  Minimiser minimiser = Minimiser::kPowell;
 };
 
 // Tube types whose files are classified by sweep and that have a screen current: P, B, H, F, V.

@@ -338,6 +338,7 @@ constexpr KnownKeyword kKnownKeywords[] = {
     {"RdStart", KeywordMatch::kAnywhere},       {"Debug", KeywordMatch::kWholeWord},
     {"SpiceDialect", KeywordMatch::kAnywhere},  {"SpicePrecision", KeywordMatch::kWholeWord},
     {"PlotPng", KeywordMatch::kWholeWord},      {"FitReport", KeywordMatch::kWholeWord},
+    {"Minimiser", KeywordMatch::kAnywhere},
 };
 
 // True if the two texts are equal but for one inserted, deleted or replaced character.
@@ -449,6 +450,20 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
 
   settings.FitReport = OnOffKeyword(in, file, "FitReport");
   if (settings.FitReport) WriteList(console, {"A fit report file is written."});
+
+  const KeywordValue minimiser = FindKeywordValue(in, file, "Minimiser", KeywordMatch::kAnywhere, true);
+  if (minimiser.found) {
+    const std::string name = Lower(minimiser.item.text);
+    if (name == "lm") {
+      settings.minimiser = Minimiser::kLm;
+      WriteList(console, {"Fit stages are minimised by Levenberg-Marquardt."});
+    } else if (name == "powell") {
+      settings.minimiser = Minimiser::kPowell;
+    } else {
+      InputError(file, minimiser.line, "unknown Minimiser, " + Found(minimiser.item.text) +
+                                           "; known minimisers are powell and lm.");
+    }
+  }
 }
 
 }  // namespace

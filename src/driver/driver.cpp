@@ -65,6 +65,8 @@ void WriteUsage(std::ostream& out) {
       "                       needed): titled, measured points marked, scaled to the data",
       "  FitReport = 1        print the fit errors of every curve in mA, and write them to Fit.txt;",
       "                       name every parameter the data do not determine (variance > 100 %)",
+      "  Minimiser = name     powell or lm: every fit stage by the direction-set method (default",
+      "                       powell) or by Levenberg-Marquardt (faster, and to the least-squares minimum)",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "fit/fit.h"
+#include "fit/lm.h"
 #include "models/model_info.h"
 #include "text/format.h"
 #include "text/stop.h"
@@ -13,11 +14,17 @@ namespace {
 
 class Stages {
  public:
-  Stages(RunState& state, const Objective& F, std::ostream& console) : state_(state), F_(F), console_(console) {}
+  Stages(RunState& state, const Objective& F, const FitObjective* terms, std::ostream& console)
+      : state_(state), F_(F), terms_(terms), console_(console) {}
 
-  // One call of Fit varying the first n slots with the current tolerance.
+  // One stage varying the first n slots: Fit with the current tolerance, or Levenberg-Marquardt on the
+  // objective's terms.
   void Run(int32_t n) {
     ParamSet& ps = state_.params;
+    if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
+      RunLmStage(ps.P, n, *terms_, ps.slot.eps, console_);
+      return;
+    }
     FitOptions options;
     options.NFit = n;
     options.ftol = tol_;
@@ -35,6 +42,7 @@ class Stages {
  private:
   RunState& state_;
   const Objective& F_;
+  const FitObjective* terms_;
   std::ostream& console_;
   float tol_ = 0.001f;  // the tolerance of the current stage
 };
@@ -62,12 +70,30 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
   return summary;
 }
 
-void RunFitSequence(RunState& state, const Objective& F, std::ostream& console) {
+LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_slot, std::ostream& console,
+                     const LmOptions& options) {
+  const LmSummary summary = FitLm(P, n, F, eps_slot, options);
+  WriteList(console, {"Before refinement R2 = ", summary.R2_before});
+  const std::string line = "Levenberg-Marquardt: " + RenderI(summary.iterations, 0) +
+                           (summary.iterations == 1 ? " iteration, " : " iterations, ") + summary.reason;
+  if (summary.outcome == LmOutcome::kFailed) {
+    WriteList(console, {line + "; the start values are kept."});
+  } else {
+    WriteList(console, {line + "."});
+    if (summary.outcome == LmOutcome::kWorse) {
+      WriteList(console, {"The result has a higher R2 than the start; the start values are kept."});
+    }
+  }
+  WriteList(console, {"After refinement R2 = ", summary.R2_after});
+  return summary;
+}
+
+void RunFitSequence(RunState& state, const Objective& F, std::ostream& console, const FitObjective* terms) {
   const TableView<FitStage> stages = ModelInfoFor(state.settings.iModel).stages;
   if (stages.empty()) {
     PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});
   }
-  Stages s(state, F, console);
+  Stages s(state, F, terms, console);
   for (const FitStage& stage : stages) {
     for (int32_t i = 0; i < stage.blank_lines; ++i) s.Blank();
     if (stage.heading != nullptr) s.Heading(stage.heading);

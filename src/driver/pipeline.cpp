@@ -84,7 +84,7 @@ void RunPipeline(RunState& state, Console& console) {
 
   const FitObjective objective(state.meas, settings.Pmax, settings.Icmax, settings.iModel, state.params.slot);
   const Objective F = [&objective](ParamVector& P) { return objective(P); };
-  RunFitSequence(state, F, out);
+  RunFitSequence(state, F, out, &objective);
   WriteSubcircuits(state, out);
 
   ParamSet& ps = state.params;

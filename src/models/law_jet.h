@@ -5,6 +5,8 @@
 
 #include <ceres/jet.h>
 
+#include <cmath>
+
 #include "models/law_math.h"
 
 namespace tubefit {
@@ -16,7 +18,13 @@ struct Math<ceres::Jet<S, N>> {
   using Mask = bool;
   static J Exp(const J& x) { return ceres::exp(x); }
   static J Log(const J& x) { return ceres::log(x); }
-  static J Pow(const J& x, const J& y) { return ceres::pow(x, y); }
+  // x^y for a positive base with one power and one logarithm (ceres::pow takes two powers); other bases
+  // by ceres::pow, which handles zero and negative ones.
+  static J Pow(const J& x, const J& y) {
+    if (!(x.a > S(0))) return ceres::pow(x, y);
+    const S r = std::pow(x.a, y.a);
+    return J(r, (y.a * r / x.a) * x.v + (r * std::log(x.a)) * y.v);
+  }
   static J Tanh(const J& x) { return ceres::tanh(x); }
   static J Atan(const J& x) { return ceres::atan(x); }
   static J Sqrt(const J& x) { return ceres::sqrt(x); }

@@ -1,0 +1,367 @@
+#include "fit/lm.h"
+
+#include <ceres/ceres.h>
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "models/law.h"
+#include "models/law_jet.h"
+#include "models/model_info.h"
+#include "text/format.h"
+
+namespace tubefit {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kPerMilliampere = 1000.0;  // residuals in mA, so the sums the solver sees are of order 1
+
+// A bound of one parameter: where the law caps or limits a value, the solver keeps it inside [lo, hi].
+// With `magnitude` the law takes the parameter by its absolute value, so the start is made positive first
+// (which the law does not notice) and the bounds then hold for the value itself.
+struct Bound {
+  int32_t Slots::*field;
+  double lo, hi;
+  bool magnitude;
+};
+
+// The bounds of each law, from its clamps (models/law.h). A parameter that the law takes only by its
+// absolute value is kept non-negative: the model sees the same values, and the solver meets a bound at 0
+// instead of the kink of |x|, where it would step back and forth across zero.
+std::vector<Bound> Magnitudes(std::initializer_list<int32_t Slots::*> fields) {
+  std::vector<Bound> b;
+  for (int32_t Slots::*field : fields) b.push_back({field, 0.0, kInf, true});
+  return b;
+}
+std::vector<Bound> Join(std::vector<Bound> a, const std::vector<Bound>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+// The Koren term takes kVB and ex by magnitude.
+std::vector<Bound> KorenBounds() { return Magnitudes({&Slots::kVB, &Slots::ex}); }
+// The Nolt division takes A and beta by magnitude (beta signed only for codes 14 and 15).
+std::vector<Bound> NoltBounds() { return Join(KorenBounds(), Magnitudes({&Slots::A, &Slots::beta})); }
+// The secondary emission takes Sc, nu, lambda and w by magnitude.
+std::vector<Bound> EmissionBounds() {
+  return Join(NoltBounds(), Magnitudes({&Slots::Sc, &Slots::nu, &Slots::lambda, &Slots::w}));
+}
+
+template <class Law>
+std::vector<Bound> BoundsOf() {
+  return {};
+}
+template <>
+std::vector<Bound> BoundsOf<law::Triode>() {
+  return Join(KorenBounds(), {{&Slots::mu, -kInf, law::kMuCap, false}});
+}
+template <>
+std::vector<Bound> BoundsOf<law::KorenPentode>() {
+  return {{&Slots::kp, 0.01, 2000.0, false}};
+}
+template <>
+std::vector<Bound> BoundsOf<law::NoltPentode>() {
+  return NoltBounds();
+}
+template <>
+std::vector<Bound> BoundsOf<law::NoltEPentode>() {
+  return NoltBounds();
+}
+template <>
+std::vector<Bound> BoundsOf<law::NoltIPentode>() {
+  return NoltBounds();
+}
+template <>
+std::vector<Bound> BoundsOf<law::NoltBeamTetrode>() {
+  return Join(EmissionBounds(), {{&Slots::alpha_p, -kInf, 0.1, false}});
+}
+template <>
+std::vector<Bound> BoundsOf<law::NoltIBeamTetrode>() {
+  return BoundsOf<law::NoltBeamTetrode>();
+}
+template <>
+std::vector<Bound> BoundsOf<law::NoltEBeamTetrode>() {
+  return EmissionBounds();
+}
+// Code 16 makes all twelve parameters non-negative after its first point; with every one of them kept
+// non-negative the division sees the same values at every point, as the objective does.
+template <>
+std::vector<Bound> BoundsOf<law::VarMuNolt>() {
+  std::vector<Bound> b;
+  for (int32_t Slots::*field : law::VarMuNolt::kSlots) {
+    b.push_back({field, 0.0, field == &Slots::mu_b ? double{law::kMuCap} : kInf, true});
+  }
+  return b;
+}
+template <>
+std::vector<Bound> BoundsOf<law::VarMuNoltE>() {
+  return Join(NoltBounds(), {{&Slots::ex_b, -kInf, 3.0, false}, {&Slots::mu_b, -kInf, 300.0, false}});
+}
+// The g1 control of the hexode and g3 pentodes, with A of the division.
+std::vector<Bound> G1ControlBounds() {
+  return {{&Slots::ex, 0.1, kInf, true},   {&Slots::kp, 0.01, 2000.0, false}, {&Slots::mu3, 0.0, 10000.0, true},
+          {&Slots::mu_p, 0.1, kInf, true}, {&Slots::ex_p, 0.001, kInf, true}, {&Slots::kVB, 0.0, kInf, true},
+          {&Slots::A, 0.0, kInf, true}};
+}
+template <>
+std::vector<Bound> BoundsOf<law::Hexode>() {
+  return Join(G1ControlBounds(), {{&Slots::kp_p, 0.1, 2000.0, true}, {&Slots::kVB_p, 0.0, kInf, true}});
+}
+template <>
+std::vector<Bound> BoundsOf<law::G3PentodeNoltE>() {
+  return Join(G1ControlBounds(), {{&Slots::V0, 0.1, kInf, true}, {&Slots::beta, 0.0, kInf, true}});
+}
+template <>
+std::vector<Bound> BoundsOf<law::G3PentodeNolt>() {
+  return Join(G1ControlBounds(), {{&Slots::V0, 0.1, kInf, true}});
+}
+
+// The number of parameters a law reads (its slot list up to the null entry).
+template <class Law>
+constexpr int LawSlotCount() {
+  int n = 0;
+  for (int32_t Slots::*field : Law::kSlots) {
+    if (field == nullptr) break;
+    ++n;
+  }
+  return n;
+}
+
+bool Finite(double x) { return std::isfinite(x); }
+
+// A Jet with a finite value: derivatives that are not finite come from removable singularities of the law
+// (x sqrt(x) of the NoltE beam tetrode at Va = 0, whose derivative is 0) and count as 0.
+template <int N>
+bool Finite(ceres::Jet<double, N>& x) {
+  if (!std::isfinite(x.a)) return false;
+  for (int i = 0; i < N; ++i) {
+    if (!std::isfinite(x.v[i])) x.v[i] = 0.0;
+  }
+  return true;
+}
+
+// The residuals of the fit objective for a law with N parameters in slots 1..N: at every point of the
+// window, in its order, the measured minus the modelled anode current and, where the objective counts it,
+// the screen current, in mA. The solver's variables are the parameters divided by their scales.
+template <class Law, int N>
+class Residuals {
+ public:
+  Residuals(const FitObjective& F, bool screen, const double* base, const double* scale)
+      : points_(F.points()), slots_(F.slots()), screen_(screen) {
+    for (int i = 0; i <= MxNP; ++i) base_[i] = base[i];
+    for (int i = 0; i < N; ++i) scale_[i] = scale[i];
+  }
+
+  template <class T>
+  bool operator()(const T* y, T* r) const {
+    T P[MxNP + 1];
+    for (int i = 0; i <= MxNP; ++i) P[i] = T(base_[i]);
+    for (int i = 0; i < N; ++i) P[i + 1] = y[i] * scale_[i];
+    const typename Law::template Params<T> e = Law::Effective(static_cast<const T*>(P), slots_);
+    T* out = r;
+    for (const FitPoint& pt : points_) {
+      const law::Point<T> x{T(pt.Va), T(pt.Vs), T(pt.Vg1), T(pt.Vg3)};
+      T Ia(0.0), Is(0.0);
+      Law::Currents(e, x, Ia, Is);
+      *out = (T(pt.Ia) - Ia) * kPerMilliampere;
+      if (!Finite(*out++)) return false;
+      if (screen_) {
+        *out = (T(pt.Is) - Is) * kPerMilliampere;
+        if (!Finite(*out++)) return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  const std::vector<FitPoint>& points_;
+  Slots slots_;
+  bool screen_;
+  double base_[MxNP + 1];
+  double scale_[N];
+};
+
+struct Solution {
+  bool converged = false;
+  int32_t iterations = 0;
+  std::string reason;
+  ParamVector P{};  // the result (slots 1..n changed), when converged
+};
+
+std::string Reason(const ceres::Solver::Summary& s, const LmOptions& options) {
+  auto starts = [&s](const char* text) { return s.message.rfind(text, 0) == 0; };
+  switch (s.termination_type) {
+    case ceres::CONVERGENCE:
+      if (starts("Function tolerance")) return "converged (change of R2 below tolerance)";
+      if (starts("Gradient tolerance")) return "converged (gradient below tolerance)";
+      if (starts("Parameter tolerance")) return "converged (step below tolerance)";
+      return "converged";
+    case ceres::NO_CONVERGENCE:
+      return "no convergence within " + RenderI(options.max_iterations, 0) + " iterations";
+    case ceres::USER_FAILURE:
+      return "non-finite residuals";
+    default:
+      if (s.message.find("evaluation failed") != std::string::npos) return "non-finite residuals";
+      return "numerical failure";
+  }
+}
+
+ceres::Solver::Options SolverOptions(const LmOptions& options) {
+  // The solver's own log (glog, on standard error, with time stamps and process ids) stays silent: its
+  // termination reaches the console through the summary.
+  FLAGS_minloglevel = google::GLOG_FATAL;
+  ceres::Solver::Options o;
+  o.minimizer_type = ceres::TRUST_REGION;
+  o.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
+  o.linear_solver_type = ceres::DENSE_QR;
+  o.num_threads = 1;
+  o.max_num_iterations = options.max_iterations;
+  o.function_tolerance = options.function_tolerance;
+  o.parameter_tolerance = options.parameter_tolerance;
+  o.gradient_tolerance = options.gradient_tolerance;
+  o.initial_trust_region_radius = options.initial_radius;
+  o.logging_type = ceres::SILENT;
+  o.minimizer_progress_to_stdout = false;
+  return o;
+}
+
+// Solves the stage for one law: slots 1..n free, n+1..N constant.
+template <class Law>
+Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, const LmOptions& options) {
+  constexpr int N = LawSlotCount<Law>();
+  Solution sol;
+  // The law's parameters must be slots 1..N (as ParamIdent numbers them), each once.
+  bool used[MxNP + 1] = {};
+  for (int32_t Slots::*field : Law::kSlots) {
+    if (field == nullptr) break;
+    const int32_t slot = F.slots().*field;
+    if (slot < 1 || slot > N || used[slot]) {
+      sol.reason = "numerical failure (parameter slots do not match the model)";
+      return sol;
+    }
+    used[slot] = true;
+  }
+  if (n < 1 || n > N) {
+    sol.reason = "numerical failure (free parameters not in the model)";
+    return sol;
+  }
+
+  double base[MxNP + 1];
+  for (int i = 0; i <= MxNP; ++i) base[i] = start[i];
+  std::vector<double> lo(N + 1, -kInf), hi(N + 1, kInf);
+  for (const Bound& b : BoundsOf<Law>()) {
+    const int32_t slot = F.slots().*b.field;
+    if (b.magnitude) base[slot] = std::fabs(base[slot]);
+    base[slot] = std::fmin(std::fmax(base[slot], b.lo), b.hi);
+    lo[slot] = b.lo;
+    hi[slot] = b.hi;
+  }
+  double scale[N];
+  double y[N];
+  for (int i = 0; i < N; ++i) {
+    const double v = base[i + 1];
+    scale[i] = v != 0.0 ? std::fabs(v) : 1.0;
+    y[i] = v / scale[i];
+  }
+
+  const bool screen = ModelInfoFor(F.iModel()).screen_in_objective;
+  const int residuals = static_cast<int>(F.points().size()) * (screen ? 2 : 1);
+  if (residuals == 0) {
+    sol.reason = "numerical failure (no points in the fit)";
+    return sol;
+  }
+  // Ceres keeps the bounds by projecting each step onto them; a parameter that the fit drives against its
+  // bound then cuts every step short and the solver stalls beside the minimum. So a parameter that ends a
+  // solve on its bound is held there, and the others are solved again, until no more parameter is held.
+  std::vector<bool> fixed(N, false);
+  for (int i = n; i < N; ++i) fixed[i] = true;
+  ceres::Solver::Summary summary;
+  double converged_y[N];
+  for (int round = 0; round < N; ++round) {
+    ceres::Problem problem;
+    problem.AddResidualBlock(new ceres::AutoDiffCostFunction<Residuals<Law, N>, ceres::DYNAMIC, N>(
+                                 new Residuals<Law, N>(F, screen, base, scale), residuals),
+                             nullptr, y);
+    std::vector<int> constant;
+    for (int i = 0; i < N; ++i) {
+      if (fixed[i]) constant.push_back(i);
+    }
+    if (static_cast<int>(constant.size()) == N) break;
+    if (!constant.empty()) problem.SetManifold(y, new ceres::SubsetManifold(N, constant));
+    for (int i = 0; i < N; ++i) {
+      if (fixed[i]) continue;
+      if (lo[i + 1] > -kInf) problem.SetParameterLowerBound(y, i, lo[i + 1] / scale[i]);
+      if (hi[i + 1] < kInf) problem.SetParameterUpperBound(y, i, hi[i + 1] / scale[i]);
+    }
+    ceres::Solver::Summary round_summary;
+    ceres::Solver::Options o = SolverOptions(options);
+    if (round > 0) o.max_num_iterations = options.max_held_iterations;
+    ceres::Solve(o, &problem, &round_summary);
+    // (the summary lists iteration 0, the evaluation at the start, as well)
+    sol.iterations += std::max(static_cast<int32_t>(round_summary.iterations.size()) - 1, 0);
+    if (round > 0 && round_summary.termination_type != ceres::CONVERGENCE) {
+      // the solve with parameters held did not converge: the result of the one before stands
+      for (int i = 0; i < N; ++i) y[i] = converged_y[i];
+      break;
+    }
+    summary = round_summary;
+    if (summary.termination_type != ceres::CONVERGENCE) break;
+    for (int i = 0; i < N; ++i) converged_y[i] = y[i];
+    bool held = false;
+    for (int i = 0; i < N; ++i) {
+      if (fixed[i]) continue;
+      if (y[i] == lo[i + 1] / scale[i] || y[i] == hi[i + 1] / scale[i]) fixed[i] = held = true;
+    }
+    if (!held) break;
+  }
+
+  sol.reason = Reason(summary, options);
+  sol.converged = summary.termination_type == ceres::CONVERGENCE;
+  sol.P = start;
+  for (int i = 0; i < n; ++i) sol.P[i + 1] = static_cast<float>(y[i] * scale[i]);
+  for (int i = 1; i <= n; ++i) {
+    if (!std::isfinite(sol.P[i])) sol.converged = false;
+  }
+  if (!sol.converged && summary.termination_type == ceres::CONVERGENCE) sol.reason = "numerical failure";
+  return sol;
+}
+
+}  // namespace
+
+LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_slot, const LmOptions& options) {
+  LmSummary out;
+  out.R2_before = F(P);
+  const ParamVector start = P;
+
+  Solution sol;
+  sol.reason = "numerical failure (no model law)";
+  law::WithLaw(F.iModel(), [&](auto lw) { sol = SolveWith<decltype(lw)>(F, start, n, options); });
+
+  if (!sol.converged) {
+    out.outcome = LmOutcome::kFailed;
+  } else {
+    ParamVector result = sol.P;
+    for (int i = 1; i <= MxNP; ++i) {
+      if (i != eps_slot) result[i] = std::fabs(result[i]);
+    }
+    const float R2 = F(result);
+    if (R2 <= out.R2_before || (!std::isfinite(out.R2_before) && std::isfinite(R2))) {
+      out.outcome = LmOutcome::kImproved;
+      P = result;
+    } else {
+      out.outcome = LmOutcome::kWorse;
+    }
+  }
+  if (out.outcome != LmOutcome::kImproved) P = start;
+  out.iterations = sol.iterations;
+  out.reason = sol.reason;
+  out.R2_after = F(P);
+  return out;
+}
+
+}  // namespace tubefit
