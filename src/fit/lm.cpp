@@ -281,7 +281,7 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   std::vector<bool> fixed(N, false);
   for (int i = n; i < N; ++i) fixed[i] = true;
   ceres::Solver::Summary summary;
-  double converged_y[N];
+  double converged_y[N] = {};
   for (int round = 0; round < N; ++round) {
     ceres::Problem problem;
     problem.AddResidualBlock(new ceres::AutoDiffCostFunction<Residuals<Law, N>, ceres::DYNAMIC, N>(
@@ -338,28 +338,53 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_sl
   out.R2_before = F(P);
   const ParamVector start = P;
 
-  Solution sol;
-  sol.reason = "numerical failure (no model law)";
-  law::WithLaw(F.iModel(), [&](auto lw) { sol = SolveWith<decltype(lw)>(F, start, n, options); });
-
-  if (!sol.converged) {
-    out.outcome = LmOutcome::kFailed;
-  } else {
+  // A solve from the start with a wide first trust region, which reaches far minima in few steps. A wide
+  // first step can also leave the basin of the start for a worse minimum (or one where the model has no
+  // slope, below cut-off): when the solve converges above retry_fraction of the start's objective, a second
+  // solve from the start with a narrow first region runs too, and the better converged result counts.
+  bool have = false;
+  ParamVector best{};
+  float best_R2 = 0.0f;
+  Solution reported;
+  reported.reason = "numerical failure (no model law)";
+  int32_t iterations = 0;
+  for (const double radius : {options.initial_radius, options.second_radius}) {
+    if (!(radius > 0.0)) continue;
+    if (radius != options.initial_radius && (!have || best_R2 <= options.retry_fraction * out.R2_before)) break;
+    LmOptions o = options;
+    o.initial_radius = radius;
+    Solution sol;
+    sol.reason = "numerical failure (no model law)";
+    law::WithLaw(F.iModel(), [&](auto lw) { sol = SolveWith<decltype(lw)>(F, start, n, o); });
+    iterations += sol.iterations;
+    if (!sol.converged) {
+      if (!have) reported = sol;
+      continue;
+    }
     ParamVector result = sol.P;
     for (int i = 1; i <= MxNP; ++i) {
       if (i != eps_slot) result[i] = std::fabs(result[i]);
     }
     const float R2 = F(result);
-    if (R2 <= out.R2_before || (!std::isfinite(out.R2_before) && std::isfinite(R2))) {
-      out.outcome = LmOutcome::kImproved;
-      P = result;
-    } else {
-      out.outcome = LmOutcome::kWorse;
+    if (!have || R2 < best_R2 || (!std::isfinite(best_R2) && std::isfinite(R2))) {
+      have = true;
+      best = result;
+      best_R2 = R2;
+      reported = sol;
     }
   }
+
+  if (!have) {
+    out.outcome = LmOutcome::kFailed;
+  } else if (best_R2 <= out.R2_before || (!std::isfinite(out.R2_before) && std::isfinite(best_R2))) {
+    out.outcome = LmOutcome::kImproved;
+    P = best;
+  } else {
+    out.outcome = LmOutcome::kWorse;
+  }
   if (out.outcome != LmOutcome::kImproved) P = start;
-  out.iterations = sol.iterations;
-  out.reason = sol.reason;
+  out.iterations = iterations;
+  out.reason = reported.reason;
   out.R2_after = F(P);
   return out;
 }

@@ -20,6 +20,8 @@ struct LmOptions {
   double parameter_tolerance = 1e-10;  // relative step length (parameters scaled by their start values)
   double gradient_tolerance = 1e-20;   // projected gradient, residuals in mA
   double initial_radius = 1e3;         // first trust region, in parameters scaled by their start values
+  double second_radius = 1.0;          // first trust region of a second solve from the start (0: none),
+  double retry_fraction = 0.1;         // run when the first ends above this fraction of the start's R2
 };
 
 enum class LmOutcome {

@@ -29,8 +29,17 @@ struct Math<ceres::Jet<S, N>> {
   static J Atan(const J& x) { return ceres::atan(x); }
   static J Sqrt(const J& x) { return ceres::sqrt(x); }
   static J Abs(const J& x) { return ceres::abs(x); }
-  static J Max(const J& x, const J& y) { return ceres::fmax(x, y); }
-  static J Min(const J& x, const J& y) { return ceres::fmin(x, y); }
+  // The laws write Max(x, limit) and Min(x, limit). Where x stands on its limit the derivative is x's own:
+  // the one-sided derivative into the allowed range, so a fit held on the limit can leave it again.
+  // NaNs count as missing, as in fmax and fmin.
+  static J Max(const J& x, const J& y) {
+    if (ceres::isnan(x)) return y;
+    return ceres::isnan(y) || !(x.a < y.a) ? x : y;
+  }
+  static J Min(const J& x, const J& y) {
+    if (ceres::isnan(x)) return y;
+    return ceres::isnan(y) || !(x.a > y.a) ? x : y;
+  }
   static bool IsInf(const J& x) { return ceres::isinf(x); }
   static J Select(bool m, const J& a, const J& b) { return m ? a : b; }
   static bool Any(bool m) { return m; }

@@ -95,5 +95,29 @@ TEST(LawJet, DerivativesOfTheLawsMatchDifferences) {
   Check<law::VarMuNoltE>(26, {2.0f, 0.005f, 5e-4f, 3000.0f, 600.0f, 20.0f, 1.4f, 8.0f, 1.2f, 40.0f, 20.0f, 0.4f});
 }
 
+// On a lower limit of the law (V0 = 0.1 of the g3 pentode: the law takes max(|V0|, 0.1)) the derivative is
+// the one into the allowed range, the forward difference, and not 0: a fit held on the limit can leave it.
+TEST(LawJet, DerivativeOnALimitPointsIntoTheAllowedRange) {
+  ParamSet ps;
+  ParamIdent(25, ps);
+  const law::Point<double> x{180.0, 150.0, -2.5, -1.0};
+  const law::Point<J> xj{J(x.Va), J(x.Vs), J(x.Vg1), J(x.Vg3)};
+  const double values[] = {0, 8.0, 1.3, 30.0, 0.1, 15.0, 1.35, 4.0, 0.1, 2e-4, 2000.0, 300.0, 120.0, 200.0, 19.0};
+  double P[MxNP + 1] = {}, up[MxNP + 1] = {};
+  J Pj[MxNP + 1];
+  for (int i = 0; i <= MxNP; ++i) {
+    P[i] = up[i] = i < 15 ? values[i] : 0.0;
+    if (i == ps.slot.V0) P[i] = up[i] = static_cast<double>(0.1f);  // the limit as the law states it
+    Pj[i] = i == ps.slot.V0 ? J(P[i], 0) : J(P[i]);
+  }
+  const double h = 1e-7;
+  up[ps.slot.V0] += h;
+  const double forward = (Mix<law::G3PentodeNoltE>(static_cast<const double*>(up), ps.slot, x) -
+                          Mix<law::G3PentodeNoltE>(static_cast<const double*>(P), ps.slot, x)) / h;
+  ASSERT_NE(forward, 0.0);
+  EXPECT_NEAR(Mix<law::G3PentodeNoltE>(static_cast<const J*>(Pj), ps.slot, xj).v[0], forward,
+              1e-5 * std::fabs(forward));
+}
+
 }  // namespace
 }  // namespace tubefit
