@@ -11,6 +11,10 @@
 //   WriteBack(e, P, s)       the part of them that `Model` writes back into the float parameter vector;
 //   Currents(e, x, Ia, Is)   the anode and screen current at one point (or one block of points) from the
 //                            effective parameters alone.
+// The screen-grid laws split Currents in two: Controls(e, x, k) gives the kControls values that depend on
+// the grid and screen voltages only (the Koren terms), and CurrentsWith(e, k, x, Ia, Is) the currents from
+// them; Currents is the two in turn. Points of one curve at a constant screen voltage share their controls,
+// so the objective forms them once per distinct (Vs, Vg1, Vg3) with the same operations.
 // `Model` makes all three at every point; the vector objective makes the first two once per evaluation
 // and the third for blocks of points; a derivative-based fit evaluates Effective and Currents with the
 // clamps acting as bounds and absolute values, and never writes into its parameters.
@@ -21,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "core/param_set.h"
 #include "models/law_math.h"
@@ -169,8 +174,10 @@ struct KorenPentode {
     return {Limit(P[s.kp], 0.01f, 2000.0f), P[s.mu], P[s.ex], P[s.kVB], P[s.kG1], P[s.kG2]};
   }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  // k[0] = E1^ex, k[1] = the screen current.
+  static constexpr int kControls = 2;
   template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+  static void Controls(const Params<Q>& e, const Point<T>& x, T* k) {
     const T kp = T(e.kp), mu = T(e.mu), ex = T(e.ex);
     T t = kp * (T(1.0f) / mu + x.Vg1 / x.Vs);
     // ln(1 + e^t) in this form, except where e^t overflows the float range (t > 88.7): there ln(1 + e^t)
@@ -178,10 +185,21 @@ struct KorenPentode {
     T et = Exp(t);
     T lg = Select(IsInf(et), t, Log(T(1.0f) + et));
     T E1 = x.Vs / kp * lg;
-    T shape = Atan(x.Va / T(e.kVB));
-    Ia = Pow(E1, ex) / T(e.kG1) * shape;
+    k[0] = Pow(E1, ex);
     T sc = x.Vg1 + x.Vs / mu;
-    Is = Select(sc > T(0.0f), Pow(sc, ex) / T(e.kG2), T(0.0f));
+    k[1] = Select(sc > T(0.0f), Pow(sc, ex) / T(e.kG2), T(0.0f));
+  }
+  template <class T, class Q>
+  static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
+    T shape = Atan(x.Va / T(e.kVB));
+    Ia = k[0] / T(e.kG1) * shape;
+    Is = k[1];
+  }
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    T k[kControls];
+    Controls(e, x, k);
+    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
   }
 };
 
@@ -301,13 +319,25 @@ struct Nolt {
     }
     KorenWriteBack(e.koren, P, s);
   }
+  // k[0] = E, the Koren term in Vg1 and Vs.
+  static constexpr int kControls = 1;
+  template <class T, class Q>
+  static void Controls(const Params<Q>& e, const Point<T>& x, T* k) {
+    k[0] = KorenAt(e.koren, x.Vg1, x.Vs);
+  }
   template <class T, class Q>
   static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    T k[kControls];
+    Controls(e, x, k);
+    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
+  }
+  template <class T, class Q>
+  static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
     const DivisionTerms<T> d = Terms<T>(e.division);
     T D = DivisionFactor<L>(T(e.beta), x);
     T F, G;
     Factors<L>(d, D, x.Va, F, G);
-    T E = KorenAt(e.koren, x.Vg1, x.Vs);
+    const T E = k[0];
     if (kTetrode) {
       T Tse = SecondaryEmission(e.emission, x);
       F = F - Tse / d.kG2;
@@ -375,16 +405,28 @@ struct VarMu {
     P[s.mu_b] = e.mu_b;
     KorenWriteBack(e.koren, P, s);
   }
+  // k[0] = Ea, k[1] = Eb: the two Koren sections in Vg1 and Vs.
+  static constexpr int kControls = 2;
+  template <class T, class Q>
+  static void Controls(const Params<Q>& e, const Point<T>& x, T* k) {
+    const T kp = T(e.koren.kp);
+    T grid = KorenGrid(T(e.koren.kVB), x.Vg1, x.Vs);
+    k[0] = KorenFrom(kp, T(e.koren.mu), T(e.koren.ex), grid, x.Vs);
+    k[1] = KorenFrom(kp, T(e.mu_b), T(e.ex_b), grid, x.Vs);
+  }
   template <class T, class Q>
   static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    T k[kControls];
+    Controls(e, x, k);
+    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
+  }
+  template <class T, class Q>
+  static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
     const DivisionTerms<T> d = Terms<T>(e.division);
     T D = DivisionFactor<L>(T(e.beta), x);
     T F, G;
     Factors<L>(d, D, x.Va, F, G);
-    const T kp = T(e.koren.kp);
-    T grid = KorenGrid(T(e.koren.kVB), x.Vg1, x.Vs);
-    T Ea = KorenFrom(kp, T(e.koren.mu), T(e.koren.ex), grid, x.Vs);
-    T Eb = KorenFrom(kp, T(e.mu_b), T(e.ex_b), grid, x.Vs);
+    const T Ea = k[0], Eb = k[1];
     const T svar = T(e.svar);
     T E = (T(1.0f) - Abs(svar)) * Ea + svar * Eb;
     Ia = E * F;
@@ -450,15 +492,27 @@ struct Hexode {
     return e;
   }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  // k[0] = Ea, the g1 control, k[1] = Eb, the g3 control.
+  static constexpr int kControls = 2;
   template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
-    const DivisionTerms<T> d = Terms<T>(e.division);
+  static void Controls(const Params<Q>& e, const Point<T>& x, T* k) {
     const T kp_p = T(e.kp_p);
-    T Ea = G1ControlAt(e.g1, x);
+    k[0] = G1ControlAt(e.g1, x);
     T root = Sqrt(T(e.kVB_p) + x.Vs * x.Vs);
     T t2 = kp_p * (T(1.0f) / T(e.mu_p) + x.Vg3 / root);
     T E2 = KorenSoftplus(x.Vs, t2, kp_p);
-    T Eb = Pow(Abs(E2), T(e.ex_p));
+    k[1] = Pow(Abs(E2), T(e.ex_p));
+  }
+  template <class T, class Q>
+  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    T k[kControls];
+    Controls(e, x, k);
+    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
+  }
+  template <class T, class Q>
+  static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
+    const DivisionTerms<T> d = Terms<T>(e.division);
+    const T Ea = k[0], Eb = k[1];
     T D = DivisionFactor<DivisionLaw::kRational>(T(e.beta), x);
     T F = d.base + d.A * x.Va / d.kG1 - d.S / D;
     Ia = F * Eb * Ea / T(e.kG1_p);
@@ -499,10 +553,22 @@ struct G3Pentode {
     return e;
   }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
+  // k[0] = Ea, the g1 control.
+  static constexpr int kControls = 1;
+  template <class T, class Q>
+  static void Controls(const Params<Q>& e, const Point<T>& x, T* k) {
+    k[0] = G1ControlAt(e.g1, x);
+  }
   template <class T, class Q>
   static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
+    T k[kControls];
+    Controls(e, x, k);
+    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
+  }
+  template <class T, class Q>
+  static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
     const DivisionTerms<T> d = Terms<T>(e.division);
-    T Ea = G1ControlAt(e.g1, x);
+    const T Ea = k[0];
     T u = x.Va / T(e.mu_p) + x.Vg3 + T(e.V0);
     T up = Pow(u, T(e.ex_p));
     T h = Select(u > T(0.0f), T(1.0f) - Exp(-up / T(e.kG1_p)), T(0.0f));
@@ -551,6 +617,17 @@ bool WithLaw(int32_t iModel, F&& f) {
   X(::tubefit::law::NoltBeamTetrode) X(::tubefit::law::NoltEBeamTetrode)                            \
   X(::tubefit::law::NoltIBeamTetrode) X(::tubefit::law::Hexode) X(::tubefit::law::G3PentodeNolt)    \
   X(::tubefit::law::G3PentodeNoltE) X(::tubefit::law::VarMuNolt) X(::tubefit::law::VarMuNoltE)
+
+// The number of grid-and-screen controls of a law (0 for the diode and the triode, whose Koren term
+// depends on the anode voltage).
+template <class Law, class = void>
+struct ControlCount {
+  static constexpr int value = 0;
+};
+template <class Law>
+struct ControlCount<Law, std::void_t<decltype(Law::kControls)>> {
+  static constexpr int value = Law::kControls;
+};
 
 // One point through a law the way `Model` evaluates it: effective parameters, write-back, currents.
 template <class Law>
