@@ -1,7 +1,9 @@
 #include "fit/objective.h"
 
 #include <cstdlib>
+#include <array>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "fit/objective_blocks.h"
@@ -98,6 +100,7 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
   law::WithLaw(iModel_, [this](auto lw) {
     using Law = decltype(lw);
     if (DistinctSlots<Law>(slots_)) block_sum_ = &FitObjective::BlockSum<Law>;
+    controls_ = law::ControlCount<Law>::value;
   });
   if (!block_sum_) return;
   level_ = DefaultSimdLevel();
@@ -113,6 +116,37 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
     columns_[4 * stride_ + i] = p.Ia;
     columns_[5 * stride_ + i] = p.Is;
   }
+  if (controls_ == 0) return;
+  // (voltages compared bit for bit, so that -0 and 0 stay apart as the point-by-point pass has them)
+  auto bits = [](float v) {
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+  };
+  std::map<std::array<uint32_t, 3>, uint32_t> index;
+  std::vector<std::array<float, 3>> keys;
+  key_of_.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const FitPoint& p = points_[i];
+    const auto found =
+        index.emplace(std::array<uint32_t, 3>{bits(p.Vs), bits(p.Vg1), bits(p.Vg3)}, static_cast<uint32_t>(keys.size()));
+    if (found.second) keys.push_back({p.Vs, p.Vg1, p.Vg3});
+    key_of_[i] = found.first->second;
+  }
+  if (keys.size() == n) {  // nothing shared: the kernel forms the controls at every point
+    key_of_.clear();
+    return;
+  }
+  nkeys_ = keys.size();
+  key_stride_ = (nkeys_ + blocks::kPad - 1) / blocks::kPad * blocks::kPad + blocks::kPad;
+  keys_.assign(3 * key_stride_, 0.0f);
+  for (size_t k = 0; k < nkeys_; ++k) {
+    keys_[k] = keys[k][0];
+    keys_[key_stride_ + k] = keys[k][1];
+    keys_[2 * key_stride_ + k] = keys[k][2];
+  }
+  key_ctrl_.assign(static_cast<size_t>(controls_) * key_stride_, 0.0f);
+  ctrl_.assign(static_cast<size_t>(controls_) * stride_, 0.0f);
 }
 
 SimdLevel FitObjective::UseSimd(SimdLevel level) {
@@ -152,6 +186,33 @@ float FitObjective::Sum(size_t begin, size_t end, float S, const typename Law::t
   c.Ia = c.Vg3 + stride_;
   c.Is = c.Ia + stride_;
   c.n = points_.size();
+  // Shared controls pay once a range holds more points than the window has distinct voltages.
+  if (nkeys_ > 0 && end - begin > nkeys_) {
+    blocks::Columns keys;
+    keys.Vs = keys_.data();
+    keys.Vg1 = keys.Vs + key_stride_;
+    keys.Vg3 = keys.Vg1 + key_stride_;
+    keys.n = nkeys_;
+    float* out = key_ctrl_.data();
+#if defined(TUBEFIT_HAVE_X86_KERNELS)
+    if (level_ == SimdLevel::kAvx512) {
+      blocks::ControlsAvx512<Law>(keys, e, out, key_stride_);
+    } else if (level_ == SimdLevel::kAvx2) {
+      blocks::ControlsAvx2<Law>(keys, e, out, key_stride_);
+    } else {
+      blocks::ControlsScalar<Law>(keys, e, out, key_stride_);
+    }
+#else
+    blocks::ControlsScalar<Law>(keys, e, out, key_stride_);
+#endif
+    for (int32_t j = 0; j < controls_; ++j) {
+      const float* from = out + static_cast<size_t>(j) * key_stride_;
+      float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
+      for (size_t i = begin; i < end; ++i) to[i] = from[key_of_[i]];
+    }
+    c.ctrl = ctrl_.data();
+    c.ctrl_stride = stride_;
+  }
 #if defined(TUBEFIT_HAVE_X86_KERNELS)
   if (level_ == SimdLevel::kAvx512) return blocks::SumAvx512<Law>(c, begin, end, screen_, S, e);
   if (level_ == SimdLevel::kAvx2) return blocks::SumAvx2<Law>(c, begin, end, screen_, S, e);

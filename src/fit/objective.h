@@ -45,7 +45,9 @@ SimdLevel DefaultSimdLevel();
 // sees (the variable-mu Nolt pentode makes its parameters non-negative after its first point has used
 // them signed), the points are evaluated one by one with the values each of them sees until nothing
 // changes any more. The errors are added one by one in file, curve, point order, and every path gives
-// the same sum bit for bit. A slot table in which two parameters of the law share a slot is evaluated
+// the same sum bit for bit. The screen-grid laws' Koren terms depend on the grid and screen voltages only:
+// they are formed once per distinct (Vs, Vg1, Vg3) of the window, with the same operations, and shared by
+// the points of a curve at a constant screen voltage. A slot table in which two parameters of the law share a slot is evaluated
 // point by point through Model.
 class FitObjective {
  public:
@@ -79,6 +81,15 @@ class FitObjective {
   size_t stride_ = 0;  // length of one padded column
   float (FitObjective::*block_sum_)(ParamVector&) const = nullptr;  // the law's block sum, if any
   SimdLevel level_ = SimdLevel::kNone;
+  // The distinct (Vs, Vg1, Vg3) of the window, in order of first appearance, as padded columns; key_of_
+  // gives each point's. Empty when the law has no controls or no two points share their voltages.
+  std::vector<float> keys_;
+  size_t nkeys_ = 0, key_stride_ = 0;
+  std::vector<uint32_t> key_of_;
+  int32_t controls_ = 0;  // controls of the law
+  // Scratch of one evaluation: the controls of every key, and of every point.
+  mutable std::vector<float> key_ctrl_;
+  mutable std::vector<float> ctrl_;
 };
 
 }  // namespace tubefit

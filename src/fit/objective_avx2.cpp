@@ -76,5 +76,15 @@ float SumAvx2(const Columns& c, size_t begin, size_t end, bool screen, float S,
   template float SumAvx2<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
 TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_AVX2)
 
+template <class Law>
+void ControlsAvx2(const Columns& keys, const typename Law::template Params<float>& e, float* out,
+                    size_t stride) {
+  ControlBlocks<Lanes8, Law>(keys, e, out, stride);
+}
+
+#define TUBEFIT_CONTROLS_AVX2(Law) \
+  template void ControlsAvx2<Law>(const Columns&, const Law::Params<float>&, float*, size_t);
+TUBEFIT_FOR_EACH_LAW(TUBEFIT_CONTROLS_AVX2)
+
 }  // namespace blocks
 }  // namespace tubefit

@@ -29,6 +29,10 @@ struct Columns {
   const float* Ia = nullptr;  // measured
   const float* Is = nullptr;  // measured
   size_t n = 0;               // points in the window (without the padding)
+  // The law's grid-and-screen controls of every point, column j from ctrl + j * ctrl_stride, formed once
+  // per distinct point voltages (ControlsScalar, ...); null: the kernel forms them at every point.
+  const float* ctrl = nullptr;
+  size_t ctrl_stride = 0;
 };
 
 // S plus the squared errors of the points [begin, end) of the window, in window order, with the law's
@@ -44,6 +48,17 @@ float SumAvx2(const Columns& c, size_t begin, size_t end, bool screen, float S,
 template <class Law>
 float SumAvx512(const Columns& c, size_t begin, size_t end, bool screen, float S,
                 const typename Law::template Params<float>& e);
+
+// The law's controls at the points [0, keys.n) of `keys`, control j of point i to out[j * stride + i];
+// `out` holds whole blocks of 16. Nothing for a law without controls. The same three paths.
+template <class Law>
+void ControlsScalar(const Columns& keys, const typename Law::template Params<float>& e, float* out,
+                    size_t stride);
+template <class Law>
+void ControlsAvx2(const Columns& keys, const typename Law::template Params<float>& e, float* out, size_t stride);
+template <class Law>
+void ControlsAvx512(const Columns& keys, const typename Law::template Params<float>& e, float* out,
+                    size_t stride);
 
 }  // namespace blocks
 }  // namespace tubefit

@@ -27,5 +27,15 @@ float SumScalar(const Columns& c, size_t begin, size_t end, bool screen, float S
   template float SumScalar<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
 TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_SCALAR)
 
+template <class Law>
+void ControlsScalar(const Columns& keys, const typename Law::template Params<float>& e, float* out,
+                    size_t stride) {
+  ControlBlocks<Lanes1, Law>(keys, e, out, stride);
+}
+
+#define TUBEFIT_CONTROLS_SCALAR(Law) \
+  template void ControlsScalar<Law>(const Columns&, const Law::Params<float>&, float*, size_t);
+TUBEFIT_FOR_EACH_LAW(TUBEFIT_CONTROLS_SCALAR)
+
 }  // namespace blocks
 }  // namespace tubefit
