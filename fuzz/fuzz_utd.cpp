@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   tubefit::Settings s;
   s.TubeType = v.tube;
-  s.NFiles = (choice & 0x80) ? 2 : 1;
-  for (int f = 1; f <= s.NFiles; ++f) s.DataFile[static_cast<size_t>(f)] = v.name;
+  s.DataFile = {v.name};
+  if (choice & 0x80) s.DataFile.push_back(v.name);
   s.VaOffset = (choice & 0x40) ? 1.5f : 0.0f;
   s.VgOffset = (choice & 0x20) ? -0.5f : 0.0f;
   try {

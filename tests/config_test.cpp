@@ -93,7 +93,7 @@ TEST_F(ReadIniTest, FullConfigurationReportAndSettings) {
             " *****************************************************\n");
   const Settings& s = r.settings;
   EXPECT_EQ(s.GnuplotPath, "fakegnuplot");
-  EXPECT_EQ(s.NFiles, 2);
+  EXPECT_EQ(s.DataFile.count(), 2);
   EXPECT_EQ(s.DataFile[1], "curveA");
   EXPECT_EQ(s.DataFile[2], "curveB");
   EXPECT_EQ(s.TubeType, 'T');
@@ -302,7 +302,7 @@ TEST_F(ReadIniTest, TwentyFilesAcceptedTwentyOneStop) {
   for (const char* tail : {"T", "Koren", "2.0", "0.0"}) twenty.push_back(tail);
   const IniResult ok = Read(Lines(twenty));
   ASSERT_FALSE(ok.stopped);
-  EXPECT_EQ(ok.settings.NFiles, 20);
+  EXPECT_EQ(ok.settings.DataFile.count(), 20);
   EXPECT_EQ(ok.settings.DataFile[20], "f20");
   EXPECT_TRUE(Contains(ok.console, " Data will be read from file f20(.utd)\n Tube model is triode.\n"));
 
@@ -413,7 +413,7 @@ TEST_F(ReadIniTest, FreeFormatItemsTakeTheFirstItem) {
   const IniResult again = Read(Lines({"fakegnuplot", "", "1, files", "a", "Triode", "Koren ! family", "2.5d0 W",
                                       "-1.0E+01", "Debug = 2 ! more"}));
   ASSERT_FALSE(again.stopped) << again.stop_lines.front();
-  EXPECT_EQ(again.settings.NFiles, 1);
+  EXPECT_EQ(again.settings.DataFile.count(), 1);
   EXPECT_EQ(again.settings.TubeType, 'T');
   EXPECT_EQ(again.settings.iModel, 1);
   EXPECT_EQ(again.settings.Pmax, 2.5f);
@@ -433,7 +433,7 @@ TEST_F(ReadIniTest, DecimalCommaInNumbers) {
   const IniResult r = Read(Lines({"fakegnuplot", "1,", "a", "T", "Koren", "1,5", "-0,25 ! volts", "VaOffset = 2,5",
                                   "Icmax = 12,5"}));
   ASSERT_FALSE(r.stopped) << r.stop_lines.front();
-  EXPECT_EQ(r.settings.NFiles, 1);
+  EXPECT_EQ(r.settings.DataFile.count(), 1);
   EXPECT_EQ(r.settings.Pmax, 1.5f);
   EXPECT_EQ(r.settings.VgOffset, -0.25f);
   EXPECT_EQ(r.settings.VaOffset, 2.5f);

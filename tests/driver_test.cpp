@@ -227,9 +227,8 @@ TEST_F(DriverTest, CompanionTriodeFileLeavesTheFittedExponentExact) {
   RunState state;
   Settings& s = state.settings;
   const char* files[] = {"el84_vs200", "el84_vs250", "el84_vs300", "el84_tri"};
-  s.NFiles = 4;
   for (int f = 1; f <= 4; ++f) {
-    s.DataFile[f] = files[f - 1];
+    s.DataFile.push_back(files[f - 1]);
     fs::copy_file(from / (s.DataFile[f] + ".utd"), s.DataFile[f] + ".utd");
   }
   s.TubeType = 'P';

@@ -69,8 +69,7 @@ class GnuplotTest : public ::testing::Test {
   void Triode(const std::string& name, int ncurves) {
     s.TubeType = 'T';
     s.iModel = 1;
-    s.NFiles = 1;
-    s.DataFile[1] = name;
+    s.DataFile = {name};
     ParamIdent(1, ps);
     ps.P[ps.slot.mu] = 100.0f;
     ps.P[ps.slot.ex] = 1.4f;
@@ -87,9 +86,7 @@ class GnuplotTest : public ::testing::Test {
   void Pentode() {
     s.TubeType = 'P';
     s.iModel = 2;
-    s.NFiles = 2;
-    s.DataFile[1] = "p1";
-    s.DataFile[2] = "p2";
+    s.DataFile = {"p1", "p2"};
     ParamIdent(2, ps);
     ps.P[ps.slot.mu] = 10.0f;
     ps.P[ps.slot.ex] = 1.4f;
@@ -141,8 +138,7 @@ TEST_F(GnuplotTest, SplitCommandOfTwentyCurvesIsReadByGnuplot) {
 TEST_F(GnuplotTest, DiodeScriptRendersToPng) {
   s.TubeType = 'D';
   s.iModel = 0;
-  s.NFiles = 1;
-  s.DataFile[1] = "diode";
+  s.DataFile = {"diode"};
   ParamIdent(0, ps);
   ps.P[ps.slot.k] = 1000.0f;
   ps.P[ps.slot.ex] = 1.5f;

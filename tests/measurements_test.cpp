@@ -38,7 +38,7 @@ class MeasurementFiles : public ::testing::Test {
   // Adds a file name.utd with the header and the given records to the settings.
   void AddFile(const std::string& name, const std::string& records) {
     WriteRaw(name + ".utd", kHeader + records);
-    s_.DataFile[++s_.NFiles] = name;
+    s_.DataFile.push_back(name);
   }
   void Read() { ReadMeasurements(s_, *ms_, console_); }
   // Runs the call, which must stop; returns the stop.
@@ -111,7 +111,7 @@ TEST_F(MeasurementFiles, CrlfTabsAndTrailingBlankLine) {
   WriteRaw("tracer.utd",
            "Point\tCurve\tIa (mA)\r\n1\t1\t0\t0\t-3\t2.21\t2.21\t6.3 \r\n2\t1\t0.5\t0\t-3\t7.42\t7.42\t6.3 \r\n"
            "\r\n1\t2\t0.25\t0\t-1\t2.5\t2.5\t6.3\r\n\r\n");
-  s_.DataFile[++s_.NFiles] = "tracer";
+  s_.DataFile.push_back("tracer");
   Read();
   EXPECT_EQ(ms_->file[1].NVg, 2);
   EXPECT_EQ(ms_->curve(1, 1).NPts, 2);
@@ -309,7 +309,7 @@ TEST_F(MeasurementFiles, NameWithoutMarkerStops) {
 TEST_F(MeasurementFiles, NameWithoutVoltageAfterMarkerStops) {
   s_.TubeType = 'H';
   for (const char* name : {"hex_g3_", "hex_g3_abc", "hex_g3_1.5_x"}) {
-    s_.NFiles = 0;
+    s_.DataFile = FileNames();
     AddFile(name, Rec(1, "1", "0.5", "-1", "10", "100"));
     const Stop stop = StopOf([this] { Read(); });
     EXPECT_EQ(stop.kind(), Stop::Kind::kPlain);
@@ -322,14 +322,14 @@ TEST_F(MeasurementFiles, NameWithoutVoltageAfterMarkerStops) {
 
 TEST_F(MeasurementFiles, MissingFileStops) {
   s_.TubeType = 'T';
-  s_.DataFile[++s_.NFiles] = "absent";
+  s_.DataFile.push_back("absent");
   EXPECT_EQ(ReadFault(), " Unable to open File absent.utd; aborting.");
 }
 
 TEST_F(MeasurementFiles, EmptyFileStops) {
   s_.TubeType = 'T';
   WriteRaw("empty.utd", "");
-  s_.DataFile[++s_.NFiles] = "empty";
+  s_.DataFile.push_back("empty");
   EXPECT_EQ(ReadFault(), " Unable to open File empty.utd; aborting.");
 }
 
@@ -363,7 +363,7 @@ TEST_F(MeasurementFiles, MalformedRecordsStopNamingFileAndLine) {
   };
   s_.TubeType = 'T';
   for (const FaultCase& c : cases) {
-    s_.NFiles = 0;
+    s_.DataFile = FileNames();
     AddFile("bad", c.records);
     EXPECT_EQ(ReadFault(), c.message) << c.records;
   }

@@ -349,8 +349,7 @@ TEST(FittedText, CallersParameterVectorIsNotChangedByWrtPlot) {
   Settings s;
   s.TubeType = 'T';
   s.iModel = 1;
-  s.NFiles = 1;
-  s.DataFile[1] = "t";
+  s.DataFile = {"t"};
   s.GnuplotPath = "/bin/true";
   ParamSet ps;
   ParamIdent(1, ps);
@@ -468,9 +467,7 @@ TEST(PlotScript, FileWithoutCurvesPlotsOnlyTheMeasuredPoints) {
 Settings TwoFiles(char tube) {
   Settings s;
   s.TubeType = tube;
-  s.NFiles = 2;
-  s.DataFile[1] = "first";
-  s.DataFile[2] = "second";
+  s.DataFile = {"first", "second"};
   return s;
 }
 
@@ -492,8 +489,7 @@ TEST(GnuplotArgs, PathThenPersistThenScripts) {
 TEST(GnuplotArgs, LongCommandIsKeptWhole) {
   Settings s;
   s.TubeType = 'P';
-  s.NFiles = 20;
-  for (int f = 1; f <= 20; ++f) s.DataFile[f] = std::string(40, 'a' + static_cast<char>(f - 1));
+  for (int f = 1; f <= 20; ++f) s.DataFile.push_back(std::string(40, 'a' + static_cast<char>(f - 1)));
   const std::vector<std::string> argv = GnuplotArgs("/usr/bin/gnuplot", ScriptList(s));
   ASSERT_EQ(argv.size(), 42u);
   EXPECT_EQ(argv[41], std::string(40, 't') + ".spl");
@@ -574,8 +570,7 @@ class WrtPlotTest : public ::testing::Test {
   void Diode() {
     s.TubeType = 'D';
     s.iModel = 0;
-    s.NFiles = 1;
-    s.DataFile[1] = "d";
+    s.DataFile = {"d"};
     s.GnuplotPath = fake;
     ParamIdent(0, ps);
     ps.P[ps.slot.k] = 1000.0f;
@@ -589,9 +584,7 @@ class WrtPlotTest : public ::testing::Test {
   void Pentode() {
     s.TubeType = 'P';
     s.iModel = 2;
-    s.NFiles = 2;
-    s.DataFile[1] = "p1";
-    s.DataFile[2] = "p2";
+    s.DataFile = {"p1", "p2"};
     s.GnuplotPath = fake;
     ParamIdent(2, ps);
     ps.P[ps.slot.mu] = 10.0f;
@@ -649,9 +642,7 @@ TEST_F(WrtPlotTest, TwoPentodeFilesGiveFourScriptsInOrder) {
 TEST_F(WrtPlotTest, TwoTriodeFilesGiveTwoScripts) {
   s.TubeType = 'T';
   s.iModel = 1;
-  s.NFiles = 2;
-  s.DataFile[1] = "t1";
-  s.DataFile[2] = "t2";
+  s.DataFile = {"t1", "t2"};
   s.GnuplotPath = fake;
   ParamIdent(1, ps);
   ps.P[ps.slot.mu] = 100.0f;

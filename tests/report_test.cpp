@@ -34,8 +34,7 @@ class DiodeReport : public ::testing::Test {
     // Curve 3: no point inside the window.
     AddCurve(file.curve[3], -2.0f, {{300.0f, 0.3f}});
 
-    settings_.NFiles = 1;
-    settings_.DataFile[1] = "d1";
+    settings_.DataFile = {"d1"};
     settings_.TubeType = 'D';
     settings_.iModel = 0;
     settings_.Pmax = 30.0f;
@@ -138,9 +137,7 @@ TEST(PentodeReport, ScreenColumnsAndTheObjectiveSum) {
     }
   }
   Settings settings;
-  settings.NFiles = 2;
-  settings.DataFile[1] = "el84_vs200";
-  settings.DataFile[2] = "el84_vs250";
+  settings.DataFile = {"el84_vs200", "el84_vs250"};
   settings.TubeType = 'P';
   settings.iModel = 12;
   const FitErrors e = ComputeFitErrors(*ms, 100.0f, 1.0f, 12, ps.P, ps.slot);
@@ -173,8 +170,7 @@ TEST_F(FitReportFile, ConsoleAndFileHoldTheSameTable) {
   curve.pt[1].Va = 100.0f;
   curve.pt[1].Ia = 0.101f;
   Settings settings;
-  settings.NFiles = 1;
-  settings.DataFile[1] = "d1";
+  settings.DataFile = {"d1"};
   settings.TubeType = 'D';
   settings.iModel = 0;
   settings.Pmax = 30.0f;

@@ -1,11 +1,11 @@
 // The run settings: everything the run configuration file says, filled once by ReadIni.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
-
-#include "param.h"
+#include <utility>
+#include <vector>
 
 namespace tubefit {
 
@@ -17,12 +17,25 @@ enum class SpicePrecision { kFields, kFull };
 // How each fit stage is minimised: the direction-set method (powell) or Levenberg-Marquardt (lm).
 enum class Minimiser { kPowell, kLm };
 
+// The measurement file names without ".utd", trimmed, numbered 1..count() like the files they name; the
+// number of names is the number of files the configuration gave.
+class FileNames {
+ public:
+  FileNames() = default;
+  FileNames(std::initializer_list<std::string> names) : names_(names) {}
+  int32_t count() const { return static_cast<int32_t>(names_.size()); }
+  const std::string& operator[](int f) const { return names_.at(static_cast<size_t>(f - 1)); }
+  std::string& operator[](int f) { return names_.at(static_cast<size_t>(f - 1)); }
+  void push_back(std::string name) { names_.push_back(std::move(name)); }
+
+ private:
+  std::vector<std::string> names_;
+};
+
 struct Settings {
   std::string IniFile = "Model.ini";
   std::string GnuplotPath;  // trimmed
-  int32_t NFiles = 0;
-  // Measurement file names without ".utd", trimmed; slots 1..NFiles (slot 0 unused).
-  std::array<std::string, kMaxFiles + 1> DataFile{};
+  FileNames DataFile;
   char TubeType = ' ';
   int32_t iModel = 0;
   float Pmax = 0.0f;      // W

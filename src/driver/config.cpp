@@ -3,6 +3,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "param.h"
@@ -542,26 +543,27 @@ void ReadIni(Settings& settings, std::ostream& console) {
     PlainStop(lines);
   }
 
-  settings.NFiles = head.Int("the number of files");
-  if (settings.NFiles > kMaxFiles) {
-    StopWithText("Execution halts", {ListDirected({"Number of files equals:", settings.NFiles}),
+  const int32_t nfiles = head.Int("the number of files");
+  if (nfiles > kMaxFiles) {
+    StopWithText("Execution halts", {ListDirected({"Number of files equals:", nfiles}),
                                      ListDirected({"Maximum number of input files equals", int32_t{kMaxFiles}})});
   }
-  if (settings.NFiles < 1) {
-    StopWithText("Execution halts", {ListDirected({"Number of files equals:", settings.NFiles}),
+  if (nfiles < 1) {
+    StopWithText("Execution halts", {ListDirected({"Number of files equals:", nfiles}),
                                      Line("At least one input file is needed.")});
   }
 
-  for (int32_t i = 1; i <= settings.NFiles; ++i) {
+  settings.DataFile = FileNames();
+  for (int32_t i = 1; i <= nfiles; ++i) {
     std::string name = head.TrimmedRecord("the name of data file " + RenderI(i, 0));
     if (EndsWithUtd(name) && !FileExists(name + ".utd")) {
       WriteList(console, {"The file name " + name + " on line " + RenderI(head.line(), 0) +
                           " is read without its ending .utd."});
       name.resize(name.size() - 4);
     }
-    if (!FileExists(name + ".utd")) MissingDataFile(name, file, head.line(), settings.NFiles);
-    settings.DataFile[static_cast<size_t>(i)] = name;
+    if (!FileExists(name + ".utd")) MissingDataFile(name, file, head.line(), nfiles);
     WriteList(console, {"Data will be read from file " + name + "(.utd)"});
+    settings.DataFile.push_back(std::move(name));
   }
 
   const int32_t base = ReadTubeType(head, settings, console);

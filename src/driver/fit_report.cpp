@@ -30,7 +30,7 @@ bool HasG3Column(char tube) { return tube == 'H' || tube == 'F'; }
 
 std::vector<std::string> FitReportLines(const FitErrors& errors, const Settings& settings) {
   size_t name_width = 4;
-  for (int f = 1; f <= settings.NFiles; ++f) name_width = std::max(name_width, settings.DataFile[f].size());
+  for (int f = 1; f <= settings.DataFile.count(); ++f) name_width = std::max(name_width, settings.DataFile[f].size());
   const bool g3 = HasG3Column(settings.TubeType);
 
   std::vector<std::string> lines;

@@ -223,8 +223,8 @@ void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& con
 }  // namespace
 
 void ReadMeasurements(const Settings& s, MeasurementSet& ms, std::ostream& console) {
-  ms.NFiles = s.NFiles;
-  for (int f = 1; f <= s.NFiles; ++f) ReadOneFile(s, f, ms, console);
+  ms.NFiles = s.DataFile.count();
+  for (int f = 1; f <= ms.NFiles; ++f) ReadOneFile(s, f, ms, console);
 }
 
 void CheckCurveLengths(const Settings& s, const MeasurementSet& ms) {

@@ -8,12 +8,12 @@
 
 namespace tubefit {
 
-// Reads the files s.DataFile[1..s.NFiles] (1 to 20 of them, as ReadIni ensures; each name + ".utd") into ms: currents converted from mA to A,
+// Reads the files s.DataFile[1..count()] (1 to 20 of them, as ReadIni ensures; each name + ".utd") into ms: currents converted from mA to A,
 // s.VaOffset added to every Va, s.VgOffset to the grid column of every curve. For tube type X the stored anode
 // current is Ia + Is; for H and F the file name gives the constant grid voltage ("_g3_x" or "_g1_x", -x V).
 // A reading of at most 0.1 mA that lies 10 mA or more below the last stored point of its curve is dropped;
 // the points kept fill slots 1..NPts of their curve without gaps.
-// Out: ms.NFiles, and for every file NVg, G3File and the curves (Vg1, Vg3, NPts, points); SweepType, NVsCst
+// Out: ms.NFiles (the number of names), and for every file NVg, G3File and the curves (Vg1, Vg3, NPts, points); SweepType, NVsCst
 // and VsVaSeen are left to DetSweep. The Vg3=Cst / Vg1=Cst lines of H and F files go to the console.
 // Stops (with the console lines carried by the stop): a file that cannot be opened or has no header record,
 // a malformed point record (not eight numbers, text or a non-finite value where a number belongs, a point

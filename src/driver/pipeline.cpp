@@ -53,7 +53,7 @@ void WriteSubcircuits(const RunState& state, std::ostream& out) {
   const std::string& first = settings.DataFile[1];
   const ModelInfo& model = ModelInfoFor(settings.iModel);
   WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out, settings.Precision);
-  const int32_t last = settings.NFiles;
+  const int32_t last = state.meas.NFiles;
   if (!model.companion_triode || state.meas.file[last].SweepType != kSweepVsVa) return;
   float dex = 0.0f;
   CalcDex(ps.P, ps.slot, dex, out);

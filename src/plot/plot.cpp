@@ -340,8 +340,7 @@ std::string PlotScript(const PlotNames& names, int ncurves, bool screen) {
 
 std::vector<std::string> ScriptList(const Settings& s) {
   std::vector<std::string> scripts;
-  const int nfiles = std::clamp<int>(s.NFiles, 0, kMaxFiles);
-  for (int f = 1; f <= nfiles; ++f) {
+  for (int f = 1; f <= s.DataFile.count(); ++f) {
     const PlotNames names = PlotNamesFor(s.DataFile[f]);
     scripts.push_back(names.plt);
     if (IsScreenGridTube(s.TubeType)) scripts.push_back(names.spl);
@@ -417,7 +416,7 @@ std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, Para
 void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
              std::ostream& console) {
   const bool screen = IsScreenGridTube(s.TubeType);
-  const int nfiles = std::clamp<int>(s.NFiles, 0, kMaxFiles);
+  const int nfiles = std::min<int>(s.DataFile.count(), kMaxFiles);
   std::vector<std::string> images;
   std::vector<std::string> extra;  // the image settings of every script
   for (int f = 1; f <= nfiles; ++f) {
