@@ -4,9 +4,12 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -155,6 +158,23 @@ class Residuals {
       : points_(F.points()), slots_(F.slots()), screen_(screen) {
     for (int i = 0; i <= MxNP; ++i) base_[i] = base[i];
     for (int i = 0; i < N; ++i) scale_[i] = scale[i];
+    if (kControls == 0) return;
+    // The distinct (Vs, Vg1, Vg3) of the window: the law's grid-and-screen controls are formed once for
+    // each, and the points of a curve at a constant screen voltage share them.
+    // (compared bit for bit, so that -0 and 0 stay apart as the point-by-point law has them)
+    auto bits = [](float v) {
+      uint32_t b;
+      std::memcpy(&b, &v, sizeof b);
+      return b;
+    };
+    std::map<std::array<uint32_t, 3>, int32_t> index;
+    key_of_.reserve(points_.size());
+    for (const FitPoint& pt : points_) {
+      const auto found = index.emplace(std::array<uint32_t, 3>{bits(pt.Vs), bits(pt.Vg1), bits(pt.Vg3)},
+                                       static_cast<int32_t>(keys_.size()));
+      if (found.second) keys_.push_back({pt.Vs, pt.Vg1, pt.Vg3});
+      key_of_.push_back(found.first->second);
+    }
   }
 
   template <class T>
@@ -163,11 +183,21 @@ class Residuals {
     for (int i = 0; i <= MxNP; ++i) P[i] = T(base_[i]);
     for (int i = 0; i < N; ++i) P[i + 1] = y[i] * scale_[i];
     const typename Law::template Params<T> e = Law::Effective(static_cast<const T*>(P), slots_);
+    std::vector<T> controls(keys_.size() * static_cast<size_t>(kControls));
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      const law::Point<T> x{T(0.0), T(keys_[k][0]), T(keys_[k][1]), T(keys_[k][2])};
+      if constexpr (kControls > 0) Law::Controls(e, x, &controls[k * kControls]);
+    }
     T* out = r;
-    for (const FitPoint& pt : points_) {
+    for (size_t i = 0; i < points_.size(); ++i) {
+      const FitPoint& pt = points_[i];
       const law::Point<T> x{T(pt.Va), T(pt.Vs), T(pt.Vg1), T(pt.Vg3)};
       T Ia(0.0), Is(0.0);
-      Law::Currents(e, x, Ia, Is);
+      if constexpr (kControls > 0) {
+        Law::CurrentsWith(e, static_cast<const T*>(&controls[key_of_[i] * kControls]), x, Ia, Is);
+      } else {
+        Law::Currents(e, x, Ia, Is);
+      }
       *out = (T(pt.Ia) - Ia) * kPerMilliampere;
       if (!Finite(*out++)) return false;
       if (screen_) {
@@ -179,11 +209,14 @@ class Residuals {
   }
 
  private:
+  static constexpr int kControls = law::ControlCount<Law>::value;
   const std::vector<FitPoint>& points_;
   Slots slots_;
   bool screen_;
   double base_[MxNP + 1];
   double scale_[N];
+  std::vector<std::array<float, 3>> keys_;  // distinct (Vs, Vg1, Vg3), with kControls > 0
+  std::vector<int32_t> key_of_;             // each point's
 };
 
 struct Solution {
