@@ -158,10 +158,21 @@ struct Triode {
 
 // ------------------------------------------------------------------------------------ Koren pentode
 
+// Currents of a law that splits them: its controls, then the currents from them (see the top of this file).
+template <class Law>
+struct SplitCurrents {
+  template <class T, class E>
+  static void Currents(const E& e, const Point<T>& x, T& Ia, T& Is) {
+    T k[Law::kControls];
+    Law::Controls(e, x, k);
+    Law::CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
+  }
+};
+
 // Koren pentode (code 2). Anode: softplus in Vs with kp limited to [0.01, 2000], raised to ex with its
 // sign, shaped by atan(Va / kVB). Screen: (Vg1 + Vs/mu)^ex / kG2 above cut-off, else 0. Nothing is
 // written back.
-struct KorenPentode {
+struct KorenPentode : SplitCurrents<KorenPentode> {
   template <class T>
   struct Params {
     T kp, mu, ex, kVB, kG1, kG2;
@@ -194,12 +205,6 @@ struct KorenPentode {
     T shape = Atan(x.Va / T(e.kVB));
     Ia = k[0] / T(e.kG1) * shape;
     Is = k[1];
-  }
-  template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
-    T k[kControls];
-    Controls(e, x, k);
-    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
   }
 };
 
@@ -287,7 +292,7 @@ T SecondaryEmission(const Emission<Q>& e, const Point<T>& x) {
 //   13 Nolt and 33 NoltI beam tetrode: beta = |beta| and alpha' capped at 0.1, both written back.
 //   23 NoltE beam tetrode (kExpSqrt): beta = |beta| written back, alpha' as it stands.
 template <DivisionLaw L, bool kTetrode>
-struct Nolt {
+struct Nolt : SplitCurrents<Nolt<L, kTetrode>> {
   template <class T>
   struct Params {
     Koren<T> koren;
@@ -326,12 +331,6 @@ struct Nolt {
     k[0] = KorenAt(e.koren, x.Vg1, x.Vs);
   }
   template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
-    T k[kControls];
-    Controls(e, x, k);
-    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
-  }
-  template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
     const DivisionTerms<T> d = Terms<T>(e.division);
     T D = DivisionFactor<L>(T(e.beta), x);
@@ -363,7 +362,7 @@ using NoltIBeamTetrode = Nolt<DivisionLaw::kRationalVs, true>;  // 33
 //       kG1, kG2 and alpha_s as they stood before (so signed at the first point of an evaluation only).
 //   26: ex_b capped at 3 and mu_b at 300, kVB = |kVB|, written back; svar and the division signed.
 template <bool kNoltE>
-struct VarMu {
+struct VarMu : SplitCurrents<VarMu<kNoltE>> {
   static constexpr DivisionLaw L = kNoltE ? DivisionLaw::kExpPow : DivisionLaw::kRational;
   template <class T>
   struct Params {
@@ -415,12 +414,6 @@ struct VarMu {
     k[1] = KorenFrom(kp, T(e.mu_b), T(e.ex_b), grid, x.Vs);
   }
   template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
-    T k[kControls];
-    Controls(e, x, k);
-    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
-  }
-  template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
     const DivisionTerms<T> d = Terms<T>(e.division);
     T D = DivisionFactor<L>(T(e.beta), x);
@@ -467,7 +460,7 @@ T G1ControlAt(const G1Control<Q>& g, const Point<T>& x) {
 // term times a second Koren control of g3 (mu', ex', kp', kVB'), over kG1'; the screen takes the rest of
 // the cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), kp' = max(|kp'|, 0.1) limited to
 // [0.01, 2000], kVB' = |kVB'|. Nothing is written back.
-struct Hexode {
+struct Hexode : SplitCurrents<Hexode> {
   template <class T>
   struct Params {
     G1Control<T> g1;
@@ -504,12 +497,6 @@ struct Hexode {
     k[1] = Pow(Abs(E2), T(e.ex_p));
   }
   template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
-    T k[kControls];
-    Controls(e, x, k);
-    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
-  }
-  template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
     const DivisionTerms<T> d = Terms<T>(e.division);
     const T Ea = k[0], Eb = k[1];
@@ -528,7 +515,7 @@ struct Hexode {
 // cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), V0 = max(|V0|, 0.1). Nothing is
 // written back.
 template <bool kNoltE>
-struct G3Pentode {
+struct G3Pentode : SplitCurrents<G3Pentode<kNoltE>> {
   static constexpr DivisionLaw L = kNoltE ? DivisionLaw::kExpPow : DivisionLaw::kRational;
   template <class T>
   struct Params {
@@ -558,12 +545,6 @@ struct G3Pentode {
   template <class T, class Q>
   static void Controls(const Params<Q>& e, const Point<T>& x, T* k) {
     k[0] = G1ControlAt(e.g1, x);
-  }
-  template <class T, class Q>
-  static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& Is) {
-    T k[kControls];
-    Controls(e, x, k);
-    CurrentsWith(e, static_cast<const T*>(k), x, Ia, Is);
   }
   template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
