@@ -146,7 +146,7 @@ void BM_FitTriode(benchmark::State& state) {
   FitOptions options;
   options.NFit = 5;
   options.ftol = 1e-6f;
-  options.eps_slot = truth.slot.eps;
+  options.kept_sign[truth.slot.eps] = truth.slot.eps != 0;
   const float factor[6] = {0.0f, 1.2f, 0.8f, 1.2f, 0.8f, 1.2f};
   int64_t evaluations = 0;
   Objective counted = [&F, &evaluations](ParamVector& P) {

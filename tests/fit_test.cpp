@@ -103,7 +103,7 @@ FitSummary Stage(ParamVector& P, const Objective& F, int32_t NFit, float ftol, i
   FitOptions options;
   options.NFit = NFit;
   options.ftol = ftol;
-  options.eps_slot = eps_slot;
+  options.kept_sign[eps_slot] = eps_slot != 0;
   return RunFitStage(P, F, options, console);
 }
 
@@ -581,7 +581,7 @@ LmTriodeRun RunLmTriode(float mu_true, const ParamVector* start = nullptr, const
   for (int i = 1; i <= 5; ++i) r.P[i] = r.truth.P[i] * factor[i];
   if (start != nullptr) r.P = *start;
   std::ostringstream console;
-  r.summary = RunLmStage(r.P, 5, obj, r.truth.slot.eps, console, options);
+  r.summary = RunLmStage(r.P, 5, obj, console, options);
   r.lines = Lines(console.str());
   r.R2 = obj(r.P);
   return r;

@@ -331,19 +331,6 @@ TEST(ModelNoltPentode, CutOffGivesZeroCurrents) {
   EXPECT_EQ(c.Is, 0.0f);
 }
 
-TEST(INolt, WrongCodeStopsWithText) {
-  ParamSet ps = Pentode(12);
-  float Ia = 0.0f, Is = 0.0f;
-  try {
-    INolt(22, 200.0f, 250.0f, -5.0f, ps.P, ps.slot, Ia, Is);
-    FAIL() << "no stop";
-  } catch (const Stop& stop) {
-    EXPECT_EQ(stop.kind(), Stop::Kind::kWithText);
-    EXPECT_EQ(stop.text(), "iModel unknown in INolt");
-    EXPECT_TRUE(stop.lines().empty());
-  }
-}
-
 // ---------------------------------------------------------------- beam tetrodes
 
 ParamSet Tetrode(int32_t iModel) {
@@ -438,18 +425,6 @@ TEST(ModelBeamTetrode, SecondaryEmissionParametersActByMagnitude) {
   EXPECT_EQ(a.Is, b.Is);
   EXPECT_EQ(minus.P[minus.slot.Sc], -0.002f);
   EXPECT_EQ(minus.P[minus.slot.w], -5.0f);
-}
-
-TEST(INoltB, WrongCodeStopsWithText) {
-  ParamSet ps = Tetrode(13);
-  float Ia = 0.0f, Is = 0.0f;
-  try {
-    INoltB(23, 150.0f, 250.0f, -8.0f, ps.P, ps.slot, Ia, Is);
-    FAIL() << "no stop";
-  } catch (const Stop& stop) {
-    EXPECT_EQ(stop.kind(), Stop::Kind::kWithText);
-    EXPECT_EQ(stop.text(), "Unknown Model in INoltB");
-  }
 }
 
 // ---------------------------------------------------------------- hexode and g3 pentodes

@@ -263,7 +263,7 @@ void FitBoth(int32_t iModel, int32_t NFit, float ftol, float start_factor, float
     FitOptions options;
     options.NFit = NFit;
     options.ftol = ftol;
-    options.eps_slot = truth.slot.eps;
+    options.kept_sign[truth.slot.eps] = truth.slot.eps != 0;
     Fit(P, F, options);
     results.push_back(P);
     r2.push_back(obj.Pointwise(P));

@@ -14,6 +14,7 @@
 namespace tubefit {
 
 using ParamVector = std::array<float, MxNP + 1>;
+using SlotMask = std::array<bool, MxNP + 1>;  // a flag per slot
 
 // Slot number of every named parameter (0 = absent). Field names follow the printed names; a trailing
 // apostrophe is written _p ("kG1'" is kG1_p, "alpha'" is alpha_p).

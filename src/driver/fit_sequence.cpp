@@ -22,13 +22,13 @@ class Stages {
   void Run(int32_t n) {
     ParamSet& ps = state_.params;
     if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
-      RunLmStage(ps.P, n, *terms_, ps.slot.eps, console_);
+      RunLmStage(ps.P, n, *terms_, console_);
       return;
     }
     FitOptions options;
     options.NFit = n;
     options.ftol = tol_;
-    options.eps_slot = ps.slot.eps;
+    options.kept_sign = SignedSlots(ModelInfoFor(state_.settings.iModel));
     RunFitStage(ps.P, F_, options, console_);
   }
   void Heading(const char* text) {
@@ -70,9 +70,9 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
   return summary;
 }
 
-LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_slot, std::ostream& console,
+LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostream& console,
                      const LmOptions& options) {
-  const LmSummary summary = FitLm(P, n, F, eps_slot, options);
+  const LmSummary summary = FitLm(P, n, F, options);
   WriteList(console, {"Before refinement R2 = ", summary.R2_before});
   const std::string line = "Levenberg-Marquardt: " + RenderI(summary.iterations, 0) +
                            (summary.iterations == 1 ? " iteration, " : " iterations, ") + summary.reason;

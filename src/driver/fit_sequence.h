@@ -21,7 +21,7 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
 // One Levenberg-Marquardt stage on the first n slots with its console lines: "Before refinement R2 = ",
 // the solver's iteration count and termination, a line when the start values are kept, "After
 // refinement R2 = ".
-LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_slot, std::ostream& console,
+LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostream& console,
                      const LmOptions& options = LmOptions());
 
 // Runs the stages of state.settings.iModel on state.params.P through RunFitStage or, with `Minimiser = lm`

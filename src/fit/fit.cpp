@@ -23,7 +23,7 @@ FitSummary Fit(ParamVector& P, const Objective& F, const FitOptions& options) {
   }
   summary.pass_limit = summary.passes == kMaxFitPasses;
   for (int i = 1; i <= MxNP; ++i) {
-    if (i != options.eps_slot) P[i] = std::fabs(P[i]);
+    if (!options.kept_sign[i]) P[i] = std::fabs(P[i]);
   }
   summary.R2_after = F(P);
   return summary;

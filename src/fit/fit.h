@@ -25,7 +25,7 @@ struct FitSummary {
 struct FitOptions {
   int32_t NFit = 0;       // the leading slots 1..NFit are varied
   float ftol = 0.001f;    // fractional tolerance handed to powell
-  int32_t eps_slot = 0;   // the one slot left signed (the diode's offset); 0 when the model has none
+  SlotMask kept_sign{};   // the slots left signed (the model entry's sign rule); none by default
   // Called as every pass starts, with R2_before and passes (the number of the starting pass) filled in.
   std::function<void(const FitSummary& so_far)> on_pass;
   WarningSink warn;       // the line searches' warnings, as they happen
@@ -33,7 +33,7 @@ struct FitOptions {
 
 // Fits the first options.NFit slots of P (In/Out) by minimising F: powell from the unit directions, again
 // and again until a run needs fewer than NFit iterations or kMaxFitPasses runs are made. Every slot
-// 1..MxNP but options.eps_slot is then replaced by its absolute value.
+// 1..MxNP but those in options.kept_sign is then replaced by its absolute value.
 FitSummary Fit(ParamVector& P, const Objective& F, const FitOptions& options);
 
 }  // namespace tubefit

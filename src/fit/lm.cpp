@@ -22,107 +22,8 @@ namespace tubefit {
 
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using law::kInf;
 constexpr double kPerMilliampere = 1000.0;  // residuals in mA, so the sums the solver sees are of order 1
-
-// A bound of one parameter: where the law caps or limits a value, the solver keeps it inside [lo, hi].
-// With `magnitude` the law takes the parameter by its absolute value, so the start is made positive first
-// (which the law does not notice) and the bounds then hold for the value itself.
-struct Bound {
-  int32_t Slots::*field;
-  double lo, hi;
-  bool magnitude;
-};
-
-// The bounds of each law, from its clamps (models/law.h). A parameter that the law takes only by its
-// absolute value is kept non-negative: the model sees the same values, and the solver meets a bound at 0
-// instead of the kink of |x|, where it would step back and forth across zero.
-std::vector<Bound> Magnitudes(std::initializer_list<int32_t Slots::*> fields) {
-  std::vector<Bound> b;
-  for (int32_t Slots::*field : fields) b.push_back({field, 0.0, kInf, true});
-  return b;
-}
-std::vector<Bound> Join(std::vector<Bound> a, const std::vector<Bound>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-// The Koren term takes kVB and ex by magnitude.
-std::vector<Bound> KorenBounds() { return Magnitudes({&Slots::kVB, &Slots::ex}); }
-// The Nolt division takes A and beta by magnitude (beta signed only for codes 14 and 15).
-std::vector<Bound> NoltBounds() { return Join(KorenBounds(), Magnitudes({&Slots::A, &Slots::beta})); }
-// The secondary emission takes Sc, nu, lambda and w by magnitude.
-std::vector<Bound> EmissionBounds() {
-  return Join(NoltBounds(), Magnitudes({&Slots::Sc, &Slots::nu, &Slots::lambda, &Slots::w}));
-}
-
-template <class Law>
-std::vector<Bound> BoundsOf() {
-  return {};
-}
-template <>
-std::vector<Bound> BoundsOf<law::Triode>() {
-  return Join(KorenBounds(), {{&Slots::mu, -kInf, law::kMuCap, false}});
-}
-template <>
-std::vector<Bound> BoundsOf<law::KorenPentode>() {
-  return {{&Slots::kp, 0.01, 2000.0, false}};
-}
-template <>
-std::vector<Bound> BoundsOf<law::NoltPentode>() {
-  return NoltBounds();
-}
-template <>
-std::vector<Bound> BoundsOf<law::NoltEPentode>() {
-  return NoltBounds();
-}
-template <>
-std::vector<Bound> BoundsOf<law::NoltIPentode>() {
-  return NoltBounds();
-}
-template <>
-std::vector<Bound> BoundsOf<law::NoltBeamTetrode>() {
-  return Join(EmissionBounds(), {{&Slots::alpha_p, -kInf, 0.1, false}});
-}
-template <>
-std::vector<Bound> BoundsOf<law::NoltIBeamTetrode>() {
-  return BoundsOf<law::NoltBeamTetrode>();
-}
-template <>
-std::vector<Bound> BoundsOf<law::NoltEBeamTetrode>() {
-  return EmissionBounds();
-}
-// Code 16 makes all twelve parameters non-negative after its first point; with every one of them kept
-// non-negative the division sees the same values at every point, as the objective does.
-template <>
-std::vector<Bound> BoundsOf<law::VarMuNolt>() {
-  std::vector<Bound> b;
-  for (int32_t Slots::*field : law::VarMuNolt::kSlots) {
-    b.push_back({field, 0.0, field == &Slots::mu_b ? double{law::kMuCap} : kInf, true});
-  }
-  return b;
-}
-template <>
-std::vector<Bound> BoundsOf<law::VarMuNoltE>() {
-  return Join(NoltBounds(), {{&Slots::ex_b, -kInf, 3.0, false}, {&Slots::mu_b, -kInf, 300.0, false}});
-}
-// The g1 control of the hexode and g3 pentodes, with A of the division.
-std::vector<Bound> G1ControlBounds() {
-  return {{&Slots::ex, 0.1, kInf, true},   {&Slots::kp, 0.01, 2000.0, false}, {&Slots::mu3, 0.0, 10000.0, true},
-          {&Slots::mu_p, 0.1, kInf, true}, {&Slots::ex_p, 0.001, kInf, true}, {&Slots::kVB, 0.0, kInf, true},
-          {&Slots::A, 0.0, kInf, true}};
-}
-template <>
-std::vector<Bound> BoundsOf<law::Hexode>() {
-  return Join(G1ControlBounds(), {{&Slots::kp_p, 0.1, 2000.0, true}, {&Slots::kVB_p, 0.0, kInf, true}});
-}
-template <>
-std::vector<Bound> BoundsOf<law::G3PentodeNoltE>() {
-  return Join(G1ControlBounds(), {{&Slots::V0, 0.1, kInf, true}, {&Slots::beta, 0.0, kInf, true}});
-}
-template <>
-std::vector<Bound> BoundsOf<law::G3PentodeNolt>() {
-  return Join(G1ControlBounds(), {{&Slots::V0, 0.1, kInf, true}});
-}
 
 // The number of parameters a law reads (its slot list up to the null entry).
 template <class Law>
@@ -287,7 +188,7 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   double base[MxNP + 1];
   for (int i = 0; i <= MxNP; ++i) base[i] = start[i];
   std::vector<double> lo(N + 1, -kInf), hi(N + 1, kInf);
-  for (const Bound& b : BoundsOf<Law>()) {
+  for (const law::Bound& b : Law::Bounds()) {
     const int32_t slot = F.slots().*b.field;
     if (b.magnitude) base[slot] = std::fabs(base[slot]);
     base[slot] = std::fmin(std::fmax(base[slot], b.lo), b.hi);
@@ -366,7 +267,12 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
 
 }  // namespace
 
-LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_slot, const LmOptions& options) {
+LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, const LmOptions& options) {
+  using Solve = Solution (*)(const FitObjective&, const ParamVector&, int32_t, const LmOptions&);
+  static const auto kSolvers = law::LawTable<Solve>([](auto lw) { return &SolveWith<decltype(lw)>; });
+  const ModelInfo& model = ModelInfoFor(F.iModel());
+  const int32_t law_index = model.law;
+  const SlotMask kept = SignedSlots(model);
   LmSummary out;
   out.R2_before = F(P);
   const ParamVector start = P;
@@ -388,7 +294,7 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_sl
     o.initial_radius = radius;
     Solution sol;
     sol.reason = "numerical failure (no model law)";
-    law::WithLaw(F.iModel(), [&](auto lw) { sol = SolveWith<decltype(lw)>(F, start, n, o); });
+    if (law_index >= 0) sol = kSolvers[static_cast<size_t>(law_index)](F, start, n, o);
     iterations += sol.iterations;
     if (!sol.converged) {
       if (!have) reported = sol;
@@ -396,7 +302,7 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_sl
     }
     ParamVector result = sol.P;
     for (int i = 1; i <= MxNP; ++i) {
-      if (i != eps_slot) result[i] = std::fabs(result[i]);
+      if (!kept[i]) result[i] = std::fabs(result[i]);
     }
     const float R2 = F(result);
     if (!have || R2 < best_R2 || (!std::isfinite(best_R2) && std::isfinite(R2))) {

@@ -41,9 +41,9 @@ struct LmSummary {
 // Fits the first n slots of P (In/Out) to the terms of F, slots n+1..NFit staying constant. Where the law
 // caps a value (mu <= 150 of the triode, alpha' <= 0.1 of the Nolt beam tetrodes, ...) or limits it, the
 // solver keeps the parameter within those bounds, so the parameters handed back are those the model then
-// evaluates. On success every slot 1..MxNP but eps_slot is made positive, as Fit does; a failed or worse
+// evaluates. On success every slot 1..MxNP is made positive but those the model entry's sign rule leaves
+// signed, as Fit does; a failed or worse
 // result leaves P as F left it at the start. Writes nothing: the summary says what happened.
-LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, int32_t eps_slot,
-                const LmOptions& options = LmOptions());
+LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, const LmOptions& options = LmOptions());
 
 }  // namespace tubefit

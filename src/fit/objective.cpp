@@ -97,11 +97,22 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
       iModel_(iModel),
       slots_(slots),
       screen_(ModelInfoFor(iModel).screen_in_objective) {
-  law::WithLaw(iModel_, [this](auto lw) {
+  // The block sum and controls of each law, by law index.
+  struct LawSum {
+    bool (*distinct)(const Slots&);
+    float (FitObjective::*block_sum)(ParamVector&) const;
+    int32_t controls;
+  };
+  static const auto kSums = law::LawTable<LawSum>([](auto lw) {
     using Law = decltype(lw);
-    if (DistinctSlots<Law>(slots_)) block_sum_ = &FitObjective::BlockSum<Law>;
-    controls_ = law::ControlCount<Law>::value;
+    return LawSum{&DistinctSlots<Law>, &FitObjective::BlockSum<Law>, law::ControlCount<Law>::value};
   });
+  const int32_t law_index = ModelInfoFor(iModel).law;
+  if (law_index >= 0) {
+    const LawSum& sum = kSums[static_cast<size_t>(law_index)];
+    if (sum.distinct(slots_)) block_sum_ = sum.block_sum;
+    controls_ = sum.controls;
+  }
   if (!block_sum_) return;
   level_ = DefaultSimdLevel();
   const size_t n = points_.size();

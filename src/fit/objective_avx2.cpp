@@ -2,6 +2,7 @@
 // routines. This file is compiled with -mavx2 -mfma and called only after the processor has been found to
 // support both.
 #include <immintrin.h>
+#include <tuple>
 #include <sleef.h>
 
 #include "fit/objective_blocks.h"
@@ -72,19 +73,18 @@ float SumAvx2(const Columns& c, size_t begin, size_t end, bool screen, float S,
   return SumBlocks<Lanes8, Law>(c, begin, end, screen, S, e);
 }
 
-#define TUBEFIT_SUM_AVX2(Law) \
-  template float SumAvx2<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
-TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_AVX2)
-
 template <class Law>
 void ControlsAvx2(const Columns& keys, const typename Law::template Params<float>& e, float* out,
                     size_t stride) {
   ControlBlocks<Lanes8, Law>(keys, e, out, stride);
 }
 
-#define TUBEFIT_CONTROLS_AVX2(Law) \
-  template void ControlsAvx2<Law>(const Columns&, const Law::Params<float>&, float*, size_t);
-TUBEFIT_FOR_EACH_LAW(TUBEFIT_CONTROLS_AVX2)
+// Both kernels of this path for every law, referenced so that they are compiled here (and only here).
+template <class... Law>
+constexpr auto KernelsAvx2(law::LawList<Law...>) {
+  return std::make_tuple(&SumAvx2<Law>..., &ControlsAvx2<Law>...);
+}
+[[gnu::used]] const auto kKernelsAvx2 = KernelsAvx2(law::AllLaws{});
 
 }  // namespace blocks
 }  // namespace tubefit

@@ -8,6 +8,7 @@
 #endif
 
 #include <immintrin.h>
+#include <tuple>
 #include <cstdint>
 #include <sleef.h>
 
@@ -79,19 +80,18 @@ float SumAvx512(const Columns& c, size_t begin, size_t end, bool screen, float S
   return SumBlocks<Lanes16, Law>(c, begin, end, screen, S, e);
 }
 
-#define TUBEFIT_SUM_AVX512(Law) \
-  template float SumAvx512<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
-TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_AVX512)
-
 template <class Law>
 void ControlsAvx512(const Columns& keys, const typename Law::template Params<float>& e, float* out,
                     size_t stride) {
   ControlBlocks<Lanes16, Law>(keys, e, out, stride);
 }
 
-#define TUBEFIT_CONTROLS_AVX512(Law) \
-  template void ControlsAvx512<Law>(const Columns&, const Law::Params<float>&, float*, size_t);
-TUBEFIT_FOR_EACH_LAW(TUBEFIT_CONTROLS_AVX512)
+// Both kernels of this path for every law, referenced so that they are compiled here (and only here).
+template <class... Law>
+constexpr auto KernelsAvx512(law::LawList<Law...>) {
+  return std::make_tuple(&SumAvx512<Law>..., &ControlsAvx512<Law>...);
+}
+[[gnu::used]] const auto kKernelsAvx512 = KernelsAvx512(law::AllLaws{});
 
 }  // namespace blocks
 }  // namespace tubefit

@@ -1,5 +1,7 @@
 // The block kernels of the fit objective one point at a time, for processors without the vector
 // instruction sets: the same law and the same arithmetic as the vector kernels.
+#include <tuple>
+
 #include "fit/objective_blocks.h"
 
 namespace tubefit {
@@ -23,19 +25,18 @@ float SumScalar(const Columns& c, size_t begin, size_t end, bool screen, float S
   return SumBlocks<Lanes1, Law>(c, begin, end, screen, S, e);
 }
 
-#define TUBEFIT_SUM_SCALAR(Law) \
-  template float SumScalar<Law>(const Columns&, size_t, size_t, bool, float, const Law::Params<float>&);
-TUBEFIT_FOR_EACH_LAW(TUBEFIT_SUM_SCALAR)
-
 template <class Law>
 void ControlsScalar(const Columns& keys, const typename Law::template Params<float>& e, float* out,
                     size_t stride) {
   ControlBlocks<Lanes1, Law>(keys, e, out, stride);
 }
 
-#define TUBEFIT_CONTROLS_SCALAR(Law) \
-  template void ControlsScalar<Law>(const Columns&, const Law::Params<float>&, float*, size_t);
-TUBEFIT_FOR_EACH_LAW(TUBEFIT_CONTROLS_SCALAR)
+// Both kernels of this path for every law, referenced so that they are compiled here (and only here).
+template <class... Law>
+constexpr auto KernelsScalar(law::LawList<Law...>) {
+  return std::make_tuple(&SumScalar<Law>..., &ControlsScalar<Law>...);
+}
+[[gnu::used]] const auto kKernelsScalar = KernelsScalar(law::AllLaws{});
 
 }  // namespace blocks
 }  // namespace tubefit

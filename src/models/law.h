@@ -24,8 +24,11 @@
 // null entry). P points at slot 0 of MxNP + 1 values.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
+#include <vector>
 
 #include "core/param_set.h"
 #include "models/law_math.h"
@@ -35,6 +38,33 @@ namespace law {
 
 constexpr float kCutOff = 1e-6f;  // Koren term: at or below this E1 the term is exactly 0
 constexpr float kMuCap = 150.0f;  // triode and variable-mu (Nolt) cap of the amplification factor
+
+// A bound of one parameter for a derivative-based fit: where the law caps or limits a value, the solver
+// keeps the parameter inside [lo, hi]. With `magnitude` the law takes the parameter by its absolute value,
+// so the start is made positive first (which the law does not notice) and the bounds then hold for the
+// value itself. Every law states its bounds next to its Effective, from the same clamps; a law without
+// clamps says NoBounds().
+struct Bound {
+  int32_t Slots::*field;
+  double lo, hi;
+  bool magnitude;
+};
+using BoundList = std::vector<Bound>;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+inline BoundList NoBounds() { return {}; }
+// Parameters that a law takes only by their absolute value, kept non-negative: the model sees the same
+// values, and the solver meets a bound at 0 instead of the kink of |x|, where it would step back and forth
+// across zero.
+inline BoundList Magnitudes(std::initializer_list<int32_t Slots::*> fields) {
+  BoundList b;
+  for (int32_t Slots::*field : fields) b.push_back({field, 0.0, kInf, true});
+  return b;
+}
+inline BoundList Join(BoundList a, const BoundList& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // The voltages of one point (or of one block of points).
 template <class T>
@@ -102,6 +132,9 @@ Koren<T> KorenEffective(const T* P, const Slots& s) {
 
 inline void KorenWriteBack(const Koren<float>& k, ParamVector& P, const Slots& s) { P[s.kVB] = k.kVB; }
 
+// The Koren term takes kVB and ex by magnitude.
+inline BoundList KorenBounds() { return Magnitudes({&Slots::kVB, &Slots::ex}); }
+
 template <class T, class Q>
 T KorenAt(const Koren<Q>& k, const T& Vg, const T& Va) {
   return KorenCore(T(k.kp), T(k.mu), T(k.kVB), T(k.ex), Vg, Va);
@@ -121,6 +154,7 @@ struct Diode {
   static Params<T> Effective(const T* P, const Slots& s) {
     return {P[s.eps], P[s.ex], P[s.k]};
   }
+  static BoundList Bounds() { return NoBounds(); }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
   template <class T, class Q>
   static void Currents(const Params<Q>& e, const Point<T>& x, T& Ia, T& /*Is*/) {
@@ -145,6 +179,7 @@ struct Triode {
     k.mu = Cap(P[s.mu], kMuCap);
     return {k, P[s.kG1]};
   }
+  static BoundList Bounds() { return Join(KorenBounds(), {{&Slots::mu, -kInf, kMuCap, false}}); }
   static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
     P[s.mu] = e.koren.mu;
     KorenWriteBack(e.koren, P, s);
@@ -184,6 +219,7 @@ struct KorenPentode : SplitCurrents<KorenPentode> {
   static Params<T> Effective(const T* P, const Slots& s) {
     return {Limit(P[s.kp], 0.01f, 2000.0f), P[s.mu], P[s.ex], P[s.kVB], P[s.kG1], P[s.kG2]};
   }
+  static BoundList Bounds() { return {{&Slots::kp, 0.01, 2000.0, false}}; }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
   // k[0] = E1^ex, k[1] = the screen current.
   static constexpr int kControls = 2;
@@ -317,6 +353,14 @@ struct Nolt : SplitCurrents<Nolt<L, kTetrode>> {
                   L == DivisionLaw::kExpSqrt ? a_p : Cap(a_p, 0.1f)};
     return e;
   }
+  // The division takes A and beta by magnitude, the emission Sc, nu, lambda and w.
+  static BoundList Bounds() {
+    const BoundList division = Join(KorenBounds(), Magnitudes({&Slots::A, &Slots::beta}));
+    if (!kTetrode) return division;
+    const BoundList emission = Join(division, Magnitudes({&Slots::Sc, &Slots::nu, &Slots::lambda, &Slots::w}));
+    if (L == DivisionLaw::kExpSqrt) return emission;
+    return Join(emission, {{&Slots::alpha_p, -kInf, 0.1, false}});
+  }
   static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
     if (kTetrode) {
       P[s.beta] = e.beta;
@@ -395,6 +439,17 @@ struct VarMu : SplitCurrents<VarMu<kNoltE>> {
     }
     return e;
   }
+  // Code 16 makes all twelve parameters non-negative after its first point; with every one of them kept
+  // non-negative the division sees the same values at every point, as the objective does.
+  static BoundList Bounds() {
+    if (kNoltE) {
+      return Join(Join(KorenBounds(), Magnitudes({&Slots::A, &Slots::beta})),
+                  {{&Slots::ex_b, -kInf, 3.0, false}, {&Slots::mu_b, -kInf, 300.0, false}});
+    }
+    BoundList b;
+    for (int32_t Slots::*field : kSlots) b.push_back({field, 0.0, field == &Slots::mu_b ? double{kMuCap} : kInf, true});
+    return b;
+  }
   static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
     if (!kNoltE) {
       for (int32_t i = 1; i <= kNonNegative; ++i) P[i] = Abs(P[i]);
@@ -446,6 +501,13 @@ G1Control<T> G1ControlEffective(const T* P, const Slots& s) {
           Min(Abs(P[s.mu3]), T(10000.0f)), P[s.mu]};
 }
 
+// The bounds of the g1 control, with A of the division.
+inline BoundList G1ControlBounds() {
+  return {{&Slots::ex, 0.1, kInf, true},   {&Slots::kp, 0.01, 2000.0, false}, {&Slots::mu3, 0.0, 10000.0, true},
+          {&Slots::mu_p, 0.1, kInf, true}, {&Slots::ex_p, 0.001, kInf, true}, {&Slots::kVB, 0.0, kInf, true},
+          {&Slots::A, 0.0, kInf, true}};
+}
+
 template <class T, class Q>
 T G1ControlAt(const G1Control<Q>& g, const Point<T>& x) {
   const T kp = T(g.kp);
@@ -483,6 +545,9 @@ struct Hexode : SplitCurrents<Hexode> {
     e.kVB_p = Abs(P[s.kVB_p]);
     e.kG1_p = P[s.kG1_p];
     return e;
+  }
+  static BoundList Bounds() {
+    return Join(G1ControlBounds(), {{&Slots::kp_p, 0.1, 2000.0, true}, {&Slots::kVB_p, 0.0, kInf, true}});
   }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
   // k[0] = Ea, the g1 control, k[1] = Eb, the g3 control.
@@ -539,6 +604,10 @@ struct G3Pentode : SplitCurrents<G3Pentode<kNoltE>> {
     e.kG1_p = P[s.kG1_p];
     return e;
   }
+  static BoundList Bounds() {
+    if (kNoltE) return Join(G1ControlBounds(), {{&Slots::V0, 0.1, kInf, true}, {&Slots::beta, 0.0, kInf, true}});
+    return Join(G1ControlBounds(), {{&Slots::V0, 0.1, kInf, true}});
+  }
   static void WriteBack(const Params<float>&, ParamVector&, const Slots&) {}
   // k[0] = Ea, the g1 control.
   static constexpr int kControls = 1;
@@ -566,38 +635,46 @@ struct G3Pentode : SplitCurrents<G3Pentode<kNoltE>> {
 using G3PentodeNolt = G3Pentode<false>;  // 15
 using G3PentodeNoltE = G3Pentode<true>;  // 25
 
-// ------------------------------------------------------------------------------------ dispatch
+// ------------------------------------------------------------------------------------ every law
 
-// Calls f(Law{}) with the law of the model code and returns true, or returns false for a code without
-// one. The only place that maps a model code to its law.
-template <class F>
-bool WithLaw(int32_t iModel, F&& f) {
-  switch (iModel) {
-    case 0: f(Diode{}); return true;
-    case 1: f(Triode{}); return true;
-    case 2: f(KorenPentode{}); return true;
-    case 12: f(NoltPentode{}); return true;
-    case 22: f(NoltEPentode{}); return true;
-    case 32: f(NoltIPentode{}); return true;
-    case 13: f(NoltBeamTetrode{}); return true;
-    case 23: f(NoltEBeamTetrode{}); return true;
-    case 33: f(NoltIBeamTetrode{}); return true;
-    case 14: f(Hexode{}); return true;
-    case 15: f(G3PentodeNolt{}); return true;
-    case 25: f(G3PentodeNoltE{}); return true;
-    case 16: f(VarMuNolt{}); return true;
-    case 26: f(VarMuNoltE{}); return true;
-    default: return false;
-  }
+// A list of law types.
+template <class... Laws>
+struct LawList {
+  static constexpr int32_t size = sizeof...(Laws);
+};
+
+// Every law, in the order of their index. A model entry (models/model_info.cpp) names its law; the
+// modules that compile code for each law (the objective's kernels for every instruction set, the
+// Levenberg-Marquardt residuals) instantiate it from this list and find a code's law by its index.
+using AllLaws = LawList<Diode, Triode, KorenPentode, NoltPentode, NoltEPentode, NoltIPentode, NoltBeamTetrode,
+                        NoltEBeamTetrode, NoltIBeamTetrode, Hexode, G3PentodeNolt, G3PentodeNoltE, VarMuNolt,
+                        VarMuNoltE>;
+constexpr int32_t kLawCount = AllLaws::size;
+
+template <class Law, class List>
+struct IndexIn;
+template <class Law, class... Rest>
+struct IndexIn<Law, LawList<Law, Rest...>> {
+  static constexpr int32_t value = 0;
+};
+template <class Law, class First, class... Rest>
+struct IndexIn<Law, LawList<First, Rest...>> {
+  static constexpr int32_t value = 1 + IndexIn<Law, LawList<Rest...>>::value;
+};
+
+// The index of a law in AllLaws (a compile error for a law that is not in it).
+template <class Law>
+constexpr int32_t kLawIndex = IndexIn<Law, AllLaws>::value;
+
+// f(Law{}) for every law of AllLaws, by index: a module's table of what it compiles for each law.
+template <class R, class F, class... Laws>
+std::array<R, sizeof...(Laws)> TableOver(LawList<Laws...>, F f) {
+  return {{f(Laws{})...}};
 }
-
-// Every law, for the files that instantiate code for each of them: X(Law).
-#define TUBEFIT_FOR_EACH_LAW(X)                                                                      \
-  X(::tubefit::law::Diode) X(::tubefit::law::Triode) X(::tubefit::law::KorenPentode)                \
-  X(::tubefit::law::NoltPentode) X(::tubefit::law::NoltEPentode) X(::tubefit::law::NoltIPentode)    \
-  X(::tubefit::law::NoltBeamTetrode) X(::tubefit::law::NoltEBeamTetrode)                            \
-  X(::tubefit::law::NoltIBeamTetrode) X(::tubefit::law::Hexode) X(::tubefit::law::G3PentodeNolt)    \
-  X(::tubefit::law::G3PentodeNoltE) X(::tubefit::law::VarMuNolt) X(::tubefit::law::VarMuNoltE)
+template <class R, class F>
+std::array<R, kLawCount> LawTable(F f) {
+  return TableOver<R>(AllLaws{}, f);
+}
 
 // The number of grid-and-screen controls of a law (0 for the diode and the triode, whose Koren term
 // depends on the anode voltage).

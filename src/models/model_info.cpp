@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "models/law.h"
+
 namespace tubefit {
 
 namespace {
@@ -13,7 +15,8 @@ constexpr TableView<T> View(const T (&entries)[N]) {
 
 // ---- parameter sets: the slots in order; stages that hold parameters fixed hold the trailing ones.
 
-constexpr SlotName kDiodeSlots[] = {{&Slots::k, "k"}, {&Slots::ex, "ex"}, {&Slots::eps, "eps"}};
+// The diode offset eps may be negative.
+constexpr SlotName kDiodeSlots[] = {{&Slots::k, "k"}, {&Slots::ex, "ex"}, {&Slots::eps, "eps", Sign::kSigned}};
 
 constexpr SlotName kTriodeSlots[] = {
     {&Slots::kVB, "kVB"}, {&Slots::kG1, "kG1"}, {&Slots::kp, "kp"}, {&Slots::ex, "ex"}, {&Slots::mu, "mu"}};
@@ -91,11 +94,21 @@ constexpr FitStage kG3PentodeStages[] = {{kFirst, 6, 0.01f, 0, nullptr}, {kAllBu
 
 // ---- the entries, in the order of the parameter-set table.
 
+// The law at one point, for `Model`.
+template <class Law>
+void PointModelOf(float Va, float Vs, float Vg1, float Vg3, ParamVector& P, const Slots& s, float& Ia, float& Is) {
+  law::Evaluate<Law>(law::Point<float>{Va, Vs, Vg1, Vg3}, P, s, Ia, Is);
+}
+
+// The entry of the model code of `tube` and `family`, which the law Law describes.
+template <class Law>
 constexpr ModelInfo Entry(Tube tube, Family family, TableView<SlotName> slots, TableView<FitStage> stages,
                           EstRoute estimate, bool cst_files_only, SpiceWriter writer, SpiceBodyKind body,
                           const char* subcircuit, bool companion_triode) {
   ModelInfo m;
   m.code = ModelCode(tube, family);
+  m.law = law::kLawIndex<Law>;
+  m.model = &PointModelOf<Law>;
   m.tube = tube;
   m.family = family;
   m.slots = slots;
@@ -119,34 +132,34 @@ using W = SpiceWriter;
 using B = SpiceBodyKind;
 
 constexpr ModelInfo kModels[] = {
-    Entry(T::kDiode, F::kKoren, View(kDiodeSlots), View(kAllStage), R::kDiode, false, W::kDiode, B::kDiode,
+    Entry<law::Diode>(T::kDiode, F::kKoren, View(kDiodeSlots), View(kAllStage), R::kDiode, false, W::kDiode, B::kDiode,
           "DiodeK", false),
-    Entry(T::kTriode, F::kKoren, View(kTriodeSlots), View(kTriodeStages), R::kTriode, false, W::kTriode,
+    Entry<law::Triode>(T::kTriode, F::kKoren, View(kTriodeSlots), View(kTriodeStages), R::kTriode, false, W::kTriode,
           B::kTriode, "TriodeK", false),
-    Entry(T::kPentode, F::kKoren, View(kKorenPentodeSlots), View(kAllStage), R::kKorenPentode, true,
+    Entry<law::KorenPentode>(T::kPentode, F::kKoren, View(kKorenPentodeSlots), View(kAllStage), R::kKorenPentode, true,
           W::kPenthode, B::kPentodeK, "PentodeK", false),
-    Entry(T::kPentode, F::kNolt, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
+    Entry<law::NoltPentode>(T::kPentode, F::kNolt, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
           W::kPenthode, B::kNolt, "PenthodeN", true),
-    Entry(T::kPentode, F::kNoltE, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
+    Entry<law::NoltEPentode>(T::kPentode, F::kNoltE, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
           W::kPenthode, B::kNolt, "PenthodeNE", true),
-    Entry(T::kPentode, F::kNoltI, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
+    Entry<law::NoltIPentode>(T::kPentode, F::kNoltI, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
           W::kPenthode, B::kNolt, "PenthodeNi", true),
-    Entry(T::kBeamTetrode, F::kNolt, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
+    Entry<law::NoltBeamTetrode>(T::kBeamTetrode, F::kNolt, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
           W::kPenthode, B::kNolt, "BTetrodeN", true),
-    Entry(T::kBeamTetrode, F::kNoltE, View(kNoltETetrodeSlots), View(kNoltETetrodeStages), R::kBeamTetrode,
+    Entry<law::NoltEBeamTetrode>(T::kBeamTetrode, F::kNoltE, View(kNoltETetrodeSlots), View(kNoltETetrodeStages), R::kBeamTetrode,
           true, W::kPenthode, B::kNolt, "BTetrodeNE", true),
-    Entry(T::kBeamTetrode, F::kNoltI, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
+    Entry<law::NoltIBeamTetrode>(T::kBeamTetrode, F::kNoltI, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
           W::kPenthode, B::kNolt, "BTetrodeNi", true),
-    Entry(T::kHexode, F::kNolt, View(kHexodeSlots), View(kHexodeStages), R::kHexode, true, W::kHepthode,
+    Entry<law::Hexode>(T::kHexode, F::kNolt, View(kHexodeSlots), View(kHexodeStages), R::kHexode, true, W::kHepthode,
           B::kHepthode, "HepthodeN", false),
     // The g3 pentode with the Nolt keyword has a parameter set but no fit.
-    Entry(T::kG3Pentode, F::kNolt, View(kG3PentodeSlots), kNoStages, R::kNone, false, W::kPenthodeg3,
+    Entry<law::G3PentodeNolt>(T::kG3Pentode, F::kNolt, View(kG3PentodeSlots), kNoStages, R::kNone, false, W::kPenthodeg3,
           B::kNone, "", false),
-    Entry(T::kG3Pentode, F::kNoltE, View(kG3PentodeSlots), View(kG3PentodeStages), R::kG3Pentode, false,
+    Entry<law::G3PentodeNoltE>(T::kG3Pentode, F::kNoltE, View(kG3PentodeSlots), View(kG3PentodeStages), R::kG3Pentode, false,
           W::kPenthodeg3, B::kPenthodeg3, "Penthodeg3NE", false),
-    Entry(T::kVarMu, F::kNolt, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNolt, true, W::kPenthode,
+    Entry<law::VarMuNolt>(T::kVarMu, F::kNolt, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNolt, true, W::kPenthode,
           B::kNolt, "PenthodeVN", false),
-    Entry(T::kVarMu, F::kNoltE, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNoltE, true, W::kPenthode,
+    Entry<law::VarMuNoltE>(T::kVarMu, F::kNoltE, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNoltE, true, W::kPenthode,
           B::kNolt, "PenthodeVNE", false),
 };
 
@@ -162,5 +175,11 @@ const ModelInfo& ModelInfoFor(int32_t iModel) {
 }
 
 TableView<ModelInfo> AllModels() { return View(kModels); }
+
+SlotMask SignedSlots(const ModelInfo& model) {
+  SlotMask kept{};
+  for (int32_t i = 1; i <= model.slots.size && i <= MxNP; ++i) kept[i] = model.slots[i - 1].sign == Sign::kSigned;
+  return kept;
+}
 
 }  // namespace tubefit

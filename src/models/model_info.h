@@ -42,10 +42,16 @@ struct TableView {
   const T& operator[](int32_t i) const { return data[i]; }
 };
 
-// One slot of a parameter set, in slot order: the field that holds its slot number and its printed name.
+// What the fit does with the sign of a slot once a stage ends: make it positive (the laws take most
+// parameters by magnitude or need them positive), or leave it as the fit found it.
+enum class Sign { kPositive, kSigned };
+
+// One slot of a parameter set, in slot order: the field that holds its slot number, its printed name and
+// its sign rule.
 struct SlotName {
   int32_t Slots::*field;
   const char* name;
+  Sign sign = Sign::kPositive;
 };
 
 // One fit stage: which leading slots it varies, the tolerance it sets, and the console lines before it.
@@ -81,8 +87,14 @@ enum class SpiceWriter { kDiode, kTriode, kPenthode, kHepthode, kPenthodeg3 };
 // The body of the subcircuit file (see spice/): the model subcircuit's element lines.
 enum class SpiceBodyKind { kNone, kDiode, kTriode, kPentodeK, kNolt, kHepthode, kPenthodeg3 };
 
+// The anode and screen current of a law at one point, as `Model` evaluates it (see models/models.h).
+using PointModel = void (*)(float Va, float Vs, float Vg1, float Vg3, ParamVector& P, const Slots& s, float& Ia,
+                            float& Is);
+
 struct ModelInfo {
   int32_t code = -1;                 // iModel; -1 for the entry of a code the program does not know
+  int32_t law = -1;                  // index of the model's law in law::AllLaws; -1 for none
+  PointModel model = nullptr;        // the law at one point; null for a code without one
   Tube tube = Tube::kDiode;
   Family family = Family::kKoren;
   TableView<SlotName> slots;         // the parameter set; empty for a code without one
@@ -101,5 +113,9 @@ const ModelInfo& ModelInfoFor(int32_t iModel);
 
 // Every model code that has an entry, in the order of the parameter-set table.
 TableView<ModelInfo> AllModels();
+
+// The slots (1..MxNP) whose sign the fit leaves alone, from the entry's sign rules: slot i is the entry's
+// i-th parameter, as ParamIdent numbers them.
+SlotMask SignedSlots(const ModelInfo& model);
 
 }  // namespace tubefit

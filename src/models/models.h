@@ -21,9 +21,4 @@ float KorenTerm(ParamVector& P, const Slots& s, float Vg, float Va);
 void Model(int32_t iModel, float Va, float Vs, float Vg1, float Vg3, ParamVector& P, const Slots& s, float& Ia,
            float& Is);
 
-// The Nolt and NoltI pentode (12, 32) and beam tetrode (13, 33) as routines of their own, as `Model` runs
-// them. Each stops ("iModel unknown in INolt", "Unknown Model in INoltB") for any other code.
-void INolt(int32_t iModel, float Va, float Vs, float Vg1, ParamVector& P, const Slots& s, float& Ia, float& Is);
-void INoltB(int32_t iModel, float Va, float Vs, float Vg1, ParamVector& P, const Slots& s, float& Ia, float& Is);
-
 }  // namespace tubefit
