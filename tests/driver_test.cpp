@@ -184,8 +184,10 @@ TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
                            "powell or lm"}) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
-  ASSERT_EQ(ConfigKeywords().size(), 9u);  // every keyword the configuration reader looks up
-  for (const std::string& keyword : ConfigKeywords()) EXPECT_NE(output_.find("  " + keyword + " = "), std::string::npos);
+  for (const char* keyword : {"VaOffset", "Icmax", "RdStart", "Debug", "SpiceDialect", "SpicePrecision", "PlotPng",
+                              "FitReport", "Minimiser"}) {
+    EXPECT_NE(output_.find(std::string("  ") + keyword + " = "), std::string::npos) << keyword;
+  }
 }
 
 TEST_F(DriverTest, VersionPrintsOneLine) {

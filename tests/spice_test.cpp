@@ -558,13 +558,13 @@ TEST_F(SpiceFiles, WritesFileAndConsoleLines) {
 TEST_F(SpiceFiles, EveryWriterNamesItsFileOnTheConsole) {
   std::ostringstream console;
   const TestParams d = Golden(0);
-  SpiceDiode("D1", d.P, d.s, 0, SpiceDialect::kLtspice, console);
+  WriteSpiceFile(SpiceWriter::kDiode, "D1", d.P, d.s, 0, SpiceDialect::kLtspice, console);
   const TestParams p = Golden(12);
-  SpicePenthode("EF86", p.P, p.s, 12, SpiceDialect::kNgspice, console);
+  WriteSpiceFile(SpiceWriter::kPenthode, "EF86", p.P, p.s, 12, SpiceDialect::kNgspice, console);
   const TestParams h = Golden(14);
-  SpiceHepthode("ECH81", h.P, h.s, 14, SpiceDialect::kLtspice, console);
+  WriteSpiceFile(SpiceWriter::kHepthode, "ECH81", h.P, h.s, 14, SpiceDialect::kLtspice, console);
   const TestParams g = Golden(25);
-  SpicePenthodeg3("EL84", g.P, g.s, 25, SpiceDialect::kLtspice, console);
+  WriteSpiceFile(SpiceWriter::kPenthodeg3, "EL84", g.P, g.s, 25, SpiceDialect::kLtspice, console);
   EXPECT_EQ(console.str(),
             " Spice subcircuit written to file D1.cir\n"
             " Please add capacitances yourself!\n"
@@ -589,7 +589,7 @@ TEST_F(SpiceFiles, LongerOldFileIsReplacedCompletely) {
   }
   const TestParams t = Golden(12);
   std::ostringstream console;
-  SpicePenthode("EL34", t.P, t.s, 7, SpiceDialect::kLtspice, console);
+  WriteSpiceFile(SpiceWriter::kPenthode, "EL34", t.P, t.s, 7, SpiceDialect::kLtspice, console);
   const std::string text = ReadAll("EL34.cir");
   EXPECT_EQ(text.find("old line"), std::string::npos);
   EXPECT_EQ(SplitLines(text).size(), 5u);
@@ -599,7 +599,7 @@ TEST_F(SpiceFiles, NameOfMoreThanEightyCharacters) {
   const std::string name = std::string(80, 'T') + "XYZ";
   const TestParams t = Golden(0);
   std::ostringstream console;
-  SpiceDiode(name, t.P, t.s, 0, SpiceDialect::kLtspice, console);
+  WriteSpiceFile(SpiceWriter::kDiode, name, t.P, t.s, 0, SpiceDialect::kLtspice, console);
   const std::string file = std::string(80, 'T') + ".cir";
   EXPECT_EQ(console.str(), " Spice subcircuit written to file " + file + "\n Please add capacitances yourself!\n");
   const std::vector<std::string> lines = SplitLines(ReadAll(file));

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "models/model_info.h"
 #include "param.h"
 #include "plot/run_command.h"
 #include "text/format.h"
@@ -18,7 +19,7 @@ namespace tubefit {
 namespace {
 
 constexpr size_t kKeywordRecordLength = 80;  // keyword records are read 80 characters wide
-constexpr size_t kNameLength = 512;          // names are held in 512-character fields
+constexpr size_t kFieldLength = 512;         // names are held in 512-character fields
 constexpr size_t kShownToken = 40;           // longest piece of a bad value quoted in a message
 
 std::string Line(const std::string& text) { return ListDirected({text}); }
@@ -227,8 +228,10 @@ bool EndsWithUtd(const std::string& name) { return name.size() > 4 && Lower(name
   const std::string lower = Lower(name);
   const bool number = name.find_first_of("0123456789") != std::string::npos &&
                       name.find_first_not_of("0123456789+-.,eEdD") == std::string::npos;
-  const bool tube = name.size() == 1 && std::string("DTPBHFVXY").find(name[0]) != std::string::npos;
-  const bool family = lower == "koren" || lower == "nolt" || lower == "nolte" || lower == "nolti";
+  bool tube = false;
+  for (const TubeLetter& t : TubeLetters()) tube = tube || (name.size() == 1 && name[0] == t.letter);
+  bool family = false;
+  for (const FamilyKeyword& f : FamilyKeywords()) family = family || lower == Lower(FamilyName(f.family));
   if (tube || family || number) {
     lines.push_back(Line("That is no file name: the number of files on line 2 (" + RenderI(count, 0) +
                          ") may not match the file lines that follow it."));
@@ -237,36 +240,20 @@ bool EndsWithUtd(const std::string& name) { return name.size() > 4 && Lower(name
   PlainStop(lines);
 }
 
-// Reads the tube line and reports it; returns the tube-type base of iModel. Stops for an unknown letter.
-int32_t ReadTubeType(HeadReader& head, Settings& settings, std::ostream& console) {
+// Reads the tube line and reports it; returns the tube kind. Stops for an unknown letter.
+Tube ReadTubeType(HeadReader& head, Settings& settings, std::ostream& console) {
   const FreeItem item = head.Item("the tube type");
   settings.TubeType = item.text.empty() ? ' ' : item.text[0];
-  struct Tube {
-    char letter;
-    const char* line;
-    int32_t base;
-  };
-  static const Tube kTubes[] = {
-      {'D', "Tube model is diode.", 0},
-      {'T', "Tube model is triode.", 1},
-      {'P', "Tube model is penthode.", 2},
-      {'B', "Tube model is beam tetrode.", 3},
-      {'H', "Tube model is hexode/heptode.", 4},
-      {'F', "Tube model is penthode with g3 modelling.", 5},
-      {'V', "Tube model is variable mu penthode.", 6},
-      {'X', "Tube model is triode (penthode/heptode) .", 1},
-      {'Y', "Tube model is triode (heptode, g3 = ctrl grid) .", 1},
-  };
-  for (const Tube& tube : kTubes) {
+  for (const TubeLetter& tube : TubeLetters()) {
     if (tube.letter == settings.TubeType) {
       WriteList(console, {tube.line});
-      return tube.base;
+      return tube.tube;
     }
   }
-  PlainStop({Line(std::string("Do not know tube ") + settings.TubeType + ". Execution halts."), Line("Known tubes are:"),
-             Line("D( Diode)"), Line("T (Triode)"), Line("P (Penthode)"), Line("B (Beam tetrode)"),
-             Line("H (Hexode/heptode)"), Line("F (penthode with g3 modelling)"), Line("V (variable mu penthode)"),
-             Line("X (Penthode with Vs=Va)"), Line("Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)")});
+  std::vector<std::string> lines = {Line(std::string("Do not know tube ") + settings.TubeType + ". Execution halts."),
+                                    Line("Known tubes are:")};
+  for (const TubeLetter& tube : TubeLetters()) lines.push_back(Line(tube.known));
+  PlainStop(lines);
 }
 
 // The parameter files that earlier, simpler fits must have left for this tube type. Stops if one is missing.
@@ -286,46 +273,34 @@ void CheckPrerequisiteFiles(char tube) {
   }
 }
 
-// Reads the model family line and reports it; returns the family offset of iModel. Stops for an unknown
-// family.
-int32_t ReadFamily(HeadReader& head, std::ostream& console) {
+// Reads the model family line and reports it; returns the family. Stops for an unknown family.
+Family ReadFamily(HeadReader& head, std::ostream& console) {
   const FreeItem item = head.Item("the model family");
-  const std::string keyword = PadTo(item.text, kNameLength);
+  const std::string keyword = PadTo(item.text, kFieldLength);
   const std::string family = TrimRight(keyword);
-  struct Family {
-    const char* keyword;
-    const char* line;
-    int32_t offset;
-  };
-  static const Family kFamilies[] = {
-      {"Koren", "Using Koren model", 0},
-      {"Nolt", "Using Nolt model", 10},
-      {"NoltE", "Using NoltE model", 20},
-      {"NoltI", "Using initial Nolt model (NoltI)", 30},
-  };
-  for (const Family& f : kFamilies) {
-    if (family == f.keyword) {
+  for (const FamilyKeyword& f : FamilyKeywords()) {
+    if (family == FamilyName(f.family)) {
       WriteList(console, {f.line});
-      return f.offset;
+      return f.family;
     }
   }
-  PlainStop({Line("Unknown model " + keyword), Line("Known models are Koren, Nolt, NoltI and NoltE.")});
+  // "Known models are A, B, C and D."
+  const TableView<FamilyKeyword> words = FamilyKeywords();
+  std::string known = "Known models are ";
+  for (int32_t i = 0; i < words.size; ++i) {
+    if (i > 0) known += i + 1 == words.size ? " and " : ", ";
+    known += FamilyName(words[i].family);
+  }
+  PlainStop({Line("Unknown model " + keyword), Line(known + ".")});
 }
 
-// Restricts the model families that diodes, triodes and beam tetrodes may use.
-void ApplyFamilyRules(Settings& settings, std::ostream& console) {
-  const char tube = settings.TubeType;
-  if (tube == 'D' && settings.iModel >= 10) {
-    WriteList(console, {"*** Diodes can only be fitted using Koren model - setting model to Koren."});
-    settings.iModel = 0;
-  }
-  if ((tube == 'T' || tube == 'X' || tube == 'Y') && settings.iModel > 10) {
-    WriteList(console, {"*** Triodes can only be fitted using Koren model - setting model to Koren."});
-    settings.iModel = 1;
-  }
-  if (tube == 'B' && settings.iModel < 10) {
-    WriteList(console, {"*** Beam tetrodes can only be fitted using Nolt, NoltI or NoltE model - setting model to NoltE."});
-    settings.iModel = 23;
+// Restricts the model families that some tube kinds may use.
+void ApplyFamilyRules(Settings& settings, Family family, std::ostream& console) {
+  for (const FamilyRule& rule : FamilyRules()) {
+    if (std::string(rule.letters).find(settings.TubeType) == std::string::npos) continue;
+    if ((rule.families & (1u << static_cast<uint32_t>(family))) == 0) continue;
+    WriteList(console, {rule.line});
+    settings.iModel = ModelCode(rule.tube, rule.family);
   }
 }
 
@@ -469,12 +444,6 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
 
 }  // namespace
 
-std::vector<std::string> ConfigKeywords() {
-  std::vector<std::string> names;
-  for (const KnownKeyword& k : kKnownKeywords) names.push_back(k.name);
-  return names;
-}
-
 bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match) {
   const size_t pos = record.find(keyword);
   if (pos == std::string::npos) return false;
@@ -529,7 +498,7 @@ bool LookupText(std::istream& in, const std::string& file, std::string_view keyw
 void ReadIni(Settings& settings, std::ostream& console) {
   const std::string file = TrimRight(settings.IniFile);
   std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) PlainStop({Line("Error opening ini file " + PadTo(settings.IniFile, kNameLength))});
+  if (!in.is_open()) PlainStop({Line("Error opening ini file " + PadTo(settings.IniFile, kFieldLength))});
   HeadReader head(in, file);
 
   settings.GnuplotPath = head.TrimmedRecord("the gnuplot path");
@@ -566,10 +535,11 @@ void ReadIni(Settings& settings, std::ostream& console) {
     settings.DataFile.push_back(std::move(name));
   }
 
-  const int32_t base = ReadTubeType(head, settings, console);
+  const Tube tube = ReadTubeType(head, settings, console);
   CheckPrerequisiteFiles(settings.TubeType);
-  settings.iModel = base + ReadFamily(head, console);
-  ApplyFamilyRules(settings, console);
+  const Family family = ReadFamily(head, console);
+  settings.iModel = ModelCode(tube, family);
+  ApplyFamilyRules(settings, family, console);
 
   settings.Pmax = head.Real("Pmax");
   WriteList(console, {"Fitting model to max power data <", settings.Pmax, " W."});

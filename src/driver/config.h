@@ -35,9 +35,6 @@ struct KeywordRecord {
   std::string record;  // the record, cut to its first 80 characters
 };
 
-// The names of every keyword the reader looks up, in the order of the lookups.
-std::vector<std::string> ConfigKeywords();
-
 // True if the record (cut to 80 characters) matches the keyword: it holds the keyword text, and for
 // kWholeWord that text runs up to a blank, TAB, "=" or the end of the record.
 bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match);

@@ -165,6 +165,40 @@ constexpr ModelInfo kModels[] = {
 
 constexpr ModelInfo kUnknown{};
 
+// ---- the configuration's words.
+
+constexpr TubeLetter kTubeLetters[] = {
+    {'D', T::kDiode, "Tube model is diode.", "D( Diode)"},
+    {'T', T::kTriode, "Tube model is triode.", "T (Triode)"},
+    {'P', T::kPentode, "Tube model is penthode.", "P (Penthode)"},
+    {'B', T::kBeamTetrode, "Tube model is beam tetrode.", "B (Beam tetrode)"},
+    {'H', T::kHexode, "Tube model is hexode/heptode.", "H (Hexode/heptode)"},
+    {'F', T::kG3Pentode, "Tube model is penthode with g3 modelling.", "F (penthode with g3 modelling)"},
+    {'V', T::kVarMu, "Tube model is variable mu penthode.", "V (variable mu penthode)"},
+    {'X', T::kTriode, "Tube model is triode (penthode/heptode) .", "X (Penthode with Vs=Va)"},
+    {'Y', T::kTriode, "Tube model is triode (heptode, g3 = ctrl grid) .",
+     "Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)"},
+};
+
+constexpr FamilyKeyword kFamilyKeywords[] = {
+    {F::kKoren, "Using Koren model"},
+    {F::kNolt, "Using Nolt model"},
+    {F::kNoltI, "Using initial Nolt model (NoltI)"},
+    {F::kNoltE, "Using NoltE model"},
+};
+
+constexpr uint32_t Bit(Family family) { return 1u << static_cast<uint32_t>(family); }
+
+constexpr FamilyRule kFamilyRules[] = {
+    {"D", Bit(F::kNolt) | Bit(F::kNoltE) | Bit(F::kNoltI),
+     "*** Diodes can only be fitted using Koren model - setting model to Koren.", T::kDiode, F::kKoren},
+    {"TXY", Bit(F::kNolt) | Bit(F::kNoltE) | Bit(F::kNoltI),
+     "*** Triodes can only be fitted using Koren model - setting model to Koren.", T::kTriode, F::kKoren},
+    {"B", Bit(F::kKoren),
+     "*** Beam tetrodes can only be fitted using Nolt, NoltI or NoltE model - setting model to NoltE.",
+     T::kBeamTetrode, F::kNoltE},
+};
+
 }  // namespace
 
 const ModelInfo& ModelInfoFor(int32_t iModel) {
@@ -175,6 +209,9 @@ const ModelInfo& ModelInfoFor(int32_t iModel) {
 }
 
 TableView<ModelInfo> AllModels() { return View(kModels); }
+TableView<TubeLetter> TubeLetters() { return View(kTubeLetters); }
+TableView<FamilyKeyword> FamilyKeywords() { return View(kFamilyKeywords); }
+TableView<FamilyRule> FamilyRules() { return View(kFamilyRules); }
 
 SlotMask SignedSlots(const ModelInfo& model) {
   SlotMask kept{};

@@ -108,6 +108,36 @@ struct ModelInfo {
   bool companion_triode = false;     // a triode file follows when the last file ties the screen to the anode
 };
 
+// A tube letter of the configuration file: the tube kind it selects, the console line that reports it, and
+// its line in the list of known tubes.
+struct TubeLetter {
+  char letter;
+  Tube tube;
+  const char* line;
+  const char* known;
+};
+
+// A model family word of the configuration file and the console line that reports it.
+struct FamilyKeyword {
+  Family family;
+  const char* line;
+};
+
+// A family that a tube kind cannot use: for the tube letters given, a configured family in `families`
+// (bit i for Family i) is replaced by the code of (tube, family) with the console line given.
+struct FamilyRule {
+  const char* letters;
+  uint32_t families;
+  const char* line;
+  Tube tube;
+  Family family;
+};
+
+// The tube letters, family words (in the order the configuration reader lists them) and family rules.
+TableView<TubeLetter> TubeLetters();
+TableView<FamilyKeyword> FamilyKeywords();
+TableView<FamilyRule> FamilyRules();
+
 // The entry of a model code; for a code without one, an entry with no slots, no stages and no body.
 const ModelInfo& ModelInfoFor(int32_t iModel);
 

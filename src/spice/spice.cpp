@@ -261,29 +261,9 @@ std::string WriteSpiceFile(SpiceWriter writer, const std::string& name, const Pa
   return file;
 }
 
-void SpiceDiode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
-  WriteSpiceFile(SpiceWriter::kDiode, name, P, s, iModel, dialect, console, precision);
-}
-
 void SpiceTriode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
                  SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
   WriteSpiceFile(SpiceWriter::kTriode, name, P, s, iModel, dialect, console, precision);
-}
-
-void SpicePenthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
-  WriteSpiceFile(SpiceWriter::kPenthode, name, P, s, iModel, dialect, console, precision);
-}
-
-void SpiceHepthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
-  WriteSpiceFile(SpiceWriter::kHepthode, name, P, s, iModel, dialect, console, precision);
-}
-
-void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                     SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
-  WriteSpiceFile(SpiceWriter::kPenthodeg3, name, P, s, iModel, dialect, console, precision);
 }
 
 }  // namespace tubefit

@@ -21,27 +21,16 @@
 
 namespace tubefit {
 
-// The five writers. Each takes the subcircuit name (only its first 80 characters count, trailing blanks
+// The triode writer (the companion file of the Nolt-family fits; the others are WriteSpiceFile with
+// their SpiceWriter). It takes the subcircuit name (only its first 80 characters count, trailing blanks
 // dropped), the parameter vector with its slot numbers, the model code that selects the body (a code
 // without a body of this writer gives a file of the five header lines only), the SPICE dialect, the
 // console and the precision of the values. A value that does not fit its field is written in the
 // shortest text that holds it to the field's digits, never as asterisks. Stops (through WriteTextFile)
 // when the file cannot be written.
-void SpiceDiode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                SpiceDialect dialect, std::ostream& console,
-                SpicePrecision precision = SpicePrecision::kFields);
 void SpiceTriode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
                  SpiceDialect dialect, std::ostream& console,
                  SpicePrecision precision = SpicePrecision::kFields);
-void SpicePenthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console,
-                   SpicePrecision precision = SpicePrecision::kFields);
-void SpiceHepthode(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                   SpiceDialect dialect, std::ostream& console,
-                   SpicePrecision precision = SpicePrecision::kFields);
-void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots& s, int32_t iModel,
-                     SpiceDialect dialect, std::ostream& console,
-                     SpicePrecision precision = SpicePrecision::kFields);
 
 // --- the text layer under the writers ---
 
