@@ -103,7 +103,7 @@ void PointModelOf(float Va, float Vs, float Vg1, float Vg3, ParamVector& P, cons
 // The entry of the model code of `tube` and `family`, which the law Law describes.
 template <class Law>
 constexpr ModelInfo Entry(Tube tube, Family family, TableView<SlotName> slots, TableView<FitStage> stages,
-                          EstRoute estimate, bool cst_files_only, SpiceWriter writer, SpiceBodyKind body,
+                          EstRoute estimate, bool cst_files_only, SpiceWriter writer, const char* body,
                           const char* subcircuit, bool companion_triode) {
   ModelInfo m;
   m.code = ModelCode(tube, family);
@@ -129,38 +129,37 @@ using T = Tube;
 using F = Family;
 using R = EstRoute;
 using W = SpiceWriter;
-using B = SpiceBodyKind;
 
 constexpr ModelInfo kModels[] = {
-    Entry<law::Diode>(T::kDiode, F::kKoren, View(kDiodeSlots), View(kAllStage), R::kDiode, false, W::kDiode, B::kDiode,
+    Entry<law::Diode>(T::kDiode, F::kKoren, View(kDiodeSlots), View(kAllStage), R::kDiode, false, W::kDiode, "Diode",
           "DiodeK", false),
     Entry<law::Triode>(T::kTriode, F::kKoren, View(kTriodeSlots), View(kTriodeStages), R::kTriode, false, W::kTriode,
-          B::kTriode, "TriodeK", false),
+          "Triode", "TriodeK", false),
     Entry<law::KorenPentode>(T::kPentode, F::kKoren, View(kKorenPentodeSlots), View(kAllStage), R::kKorenPentode, true,
-          W::kPenthode, B::kPentodeK, "PentodeK", false),
+          W::kPenthode, "PentodeK", "PentodeK", false),
     Entry<law::NoltPentode>(T::kPentode, F::kNolt, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
-          W::kPenthode, B::kNolt, "PenthodeN", true),
+          W::kPenthode, "Nolt", "PenthodeN", true),
     Entry<law::NoltEPentode>(T::kPentode, F::kNoltE, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
-          W::kPenthode, B::kNolt, "PenthodeNE", true),
+          W::kPenthode, "Nolt", "PenthodeNE", true),
     Entry<law::NoltIPentode>(T::kPentode, F::kNoltI, View(kNoltPentodeSlots), View(kNoltPentodeStages), R::kNoltPentode, true,
-          W::kPenthode, B::kNolt, "PenthodeNi", true),
+          W::kPenthode, "Nolt", "PenthodeNi", true),
     Entry<law::NoltBeamTetrode>(T::kBeamTetrode, F::kNolt, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
-          W::kPenthode, B::kNolt, "BTetrodeN", true),
+          W::kPenthode, "Nolt", "BTetrodeN", true),
     Entry<law::NoltEBeamTetrode>(T::kBeamTetrode, F::kNoltE, View(kNoltETetrodeSlots), View(kNoltETetrodeStages), R::kBeamTetrode,
-          true, W::kPenthode, B::kNolt, "BTetrodeNE", true),
+          true, W::kPenthode, "Nolt", "BTetrodeNE", true),
     Entry<law::NoltIBeamTetrode>(T::kBeamTetrode, F::kNoltI, View(kNoltTetrodeSlots), View(kNoltTetrodeStages), R::kBeamTetrode, true,
-          W::kPenthode, B::kNolt, "BTetrodeNi", true),
+          W::kPenthode, "Nolt", "BTetrodeNi", true),
     Entry<law::Hexode>(T::kHexode, F::kNolt, View(kHexodeSlots), View(kHexodeStages), R::kHexode, true, W::kHepthode,
-          B::kHepthode, "HepthodeN", false),
+          "Hepthode", "HepthodeN", false),
     // The g3 pentode with the Nolt keyword has a parameter set but no fit.
     Entry<law::G3PentodeNolt>(T::kG3Pentode, F::kNolt, View(kG3PentodeSlots), kNoStages, R::kNone, false, W::kPenthodeg3,
-          B::kNone, "", false),
+          nullptr, "", false),
     Entry<law::G3PentodeNoltE>(T::kG3Pentode, F::kNoltE, View(kG3PentodeSlots), View(kG3PentodeStages), R::kG3Pentode, false,
-          W::kPenthodeg3, B::kPenthodeg3, "Penthodeg3NE", false),
+          W::kPenthodeg3, "Penthodeg3", "Penthodeg3NE", false),
     Entry<law::VarMuNolt>(T::kVarMu, F::kNolt, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNolt, true, W::kPenthode,
-          B::kNolt, "PenthodeVN", false),
+          "Nolt", "PenthodeVN", false),
     Entry<law::VarMuNoltE>(T::kVarMu, F::kNoltE, View(kVarMuSlots), View(kVarMuStages), R::kVarMuNoltE, true, W::kPenthode,
-          B::kNolt, "PenthodeVNE", false),
+          "Nolt", "PenthodeVNE", false),
 };
 
 constexpr ModelInfo kUnknown{};

@@ -84,8 +84,6 @@ enum class EstRoute {
 // The five subcircuit writers, by the frame they write (console text and pin list).
 enum class SpiceWriter { kDiode, kTriode, kPenthode, kHepthode, kPenthodeg3 };
 
-// The body of the subcircuit file (see spice/): the model subcircuit's element lines.
-enum class SpiceBodyKind { kNone, kDiode, kTriode, kPentodeK, kNolt, kHepthode, kPenthodeg3 };
 
 // The anode and screen current of a law at one point, as `Model` evaluates it (see models/models.h).
 using PointModel = void (*)(float Va, float Vs, float Vg1, float Vg3, ParamVector& P, const Slots& s, float& Ia,
@@ -103,7 +101,7 @@ struct ModelInfo {
   EstRoute estimate = EstRoute::kNone;
   bool cst_files_only = false;       // the estimators see only the Vs=Cst files
   SpiceWriter writer = SpiceWriter::kPenthode;
-  SpiceBodyKind body = SpiceBodyKind::kNone;
+  const char* body = nullptr;        // the body of the subcircuit file, by the name spice/ knows it by
   const char* subcircuit = "";       // name of the model subcircuit, "" without a body
   bool companion_triode = false;     // a triode file follows when the last file ties the screen to the anode
 };

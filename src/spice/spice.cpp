@@ -22,29 +22,7 @@ bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
 bool SelectBody(SpiceWriter writer, const ParamVector& P, const Slots& s, int32_t iModel, SpiceBody& body) {
   const ModelInfo& model = ModelInfoFor(iModel);
   if (model.writer != writer) return false;
-  switch (model.body) {
-    case SpiceBodyKind::kNone:
-      return false;
-    case SpiceBodyKind::kDiode:
-      body = DiodeBody(P, s);
-      return true;
-    case SpiceBodyKind::kTriode:
-      body = TriodeBody(P, s);
-      return true;
-    case SpiceBodyKind::kPentodeK:
-      body = PentodeKBody(P, s);
-      return true;
-    case SpiceBodyKind::kNolt:
-      body = NoltBody(iModel, P, s);
-      return true;
-    case SpiceBodyKind::kHepthode:
-      body = HepthodeBody(P, s);
-      return true;
-    case SpiceBodyKind::kPenthodeg3:
-      body = Penthodeg3Body(P, s);
-      return true;
-  }
-  return false;
+  return BodyFor(iModel, P, s, body);
 }
 
 // The model's .SUBCKT line. The ngspice form declares the parameters, with defaults, between the pins and

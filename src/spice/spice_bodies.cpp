@@ -1,5 +1,6 @@
 // The element and instance lines of every model subcircuit. Fixed lines are kept character for character
 // (blanks, TABs and case matter to the readers of these files); lines with fitted values are formatted.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,6 @@ struct NoltVariant {
 // The row of a code whose body is one of the Nolt family; false for any other code.
 bool NoltVariantOf(int32_t iModel, NoltVariant& v) {
   const ModelInfo& m = ModelInfoFor(iModel);
-  if (m.body != SpiceBodyKind::kNolt) return false;
   NoltVariant::Family family = NoltVariant::kNolt;
   if (m.family == Family::kNoltI) family = NoltVariant::kNoltI;
   if (m.family == Family::kNoltE) family = NoltVariant::kNoltE;
@@ -80,9 +80,7 @@ std::string G2Line(const NoltVariant& v) {
          emission + "}";
 }
 
-}  // namespace
-
-SpiceBody DiodeBody(const ParamVector& P, const Slots& s) {
+SpiceBody DiodeBody(int32_t, const ParamVector& P, const Slots& s) {
   SpiceBody b;
   b.instance = {
       InstanceLine("('X1 1 2 DiodeK  EX=',F5.3,' k =',F7.1,' eps=',F6.1)", {P[s.ex], P[s.k], P[s.eps]}),
@@ -98,7 +96,7 @@ SpiceBody DiodeBody(const ParamVector& P, const Slots& s) {
   return b;
 }
 
-SpiceBody TriodeBody(const ParamVector& P, const Slots& s) {
+SpiceBody TriodeBody(int32_t, const ParamVector& P, const Slots& s) {
   SpiceBody b;
   b.instance = {
       InstanceLine("('X1 1 2 3 TriodeK MU=',F6.2,' EX=',F5.3,' KG1=',F6.1,' KP=',F6.1,' KVB=',F6.0,' RGI=2000')",
@@ -128,7 +126,7 @@ SpiceBody TriodeBody(const ParamVector& P, const Slots& s) {
 // RGI=2000 and the model carries the DX definition, as the other grid-current bodies do; otherwise the
 // file would not load in a simulator on its own. The screen source rectifies Vs/mu + Vg1 like every other
 // power term, so a cut-off tube draws no screen current.
-SpiceBody PentodeKBody(const ParamVector& P, const Slots& s) {
+SpiceBody PentodeKBody(int32_t, const ParamVector& P, const Slots& s) {
   SpiceBody b;
   b.instance = {
       InstanceLine("('X1 1 2 3 4 PentodeK  MU=',F5.1,' EX=',F5.3,' kG1=',F6.1,' KP=',F6.1,' kVB =',F7.1,"
@@ -217,8 +215,6 @@ SpiceBody NoltBody(int32_t iModel, const ParamVector& P, const Slots& s) {
   return b;
 }
 
-namespace {
-
 // The lines that the hexode/heptode and the g3 pentode share after their E2 line.
 const std::vector<std::string>& FiveElectrodeTail() {
   static const std::vector<std::string> tail = {
@@ -240,9 +236,7 @@ const char kFiveElectrodeE1Tail[] =
 const char kFiveElectrodeE3[] = "E3   9 0  VALUE = {0.5*(PWR(V(7),EX)+PWRS(V(7),EX))}";
 const char kFiveElectrodeE5[] = "E5   11 0  VALUE ={0.5*(PWR(V(10),EXX)+PWRS(V(10),EXX))/kg1p}";
 
-}  // namespace
-
-SpiceBody HepthodeBody(const ParamVector& P, const Slots& s) {
+SpiceBody HepthodeBody(int32_t, const ParamVector& P, const Slots& s) {
   const SpiceCoefficients c = CombinedCoefficients(P, s);
   SpiceBody b;
   b.instance = {
@@ -275,7 +269,7 @@ SpiceBody HepthodeBody(const ParamVector& P, const Slots& s) {
   return b;
 }
 
-SpiceBody Penthodeg3Body(const ParamVector& P, const Slots& s) {
+SpiceBody Penthodeg3Body(int32_t, const ParamVector& P, const Slots& s) {
   const SpiceCoefficients c = CombinedCoefficients(P, s);
   SpiceBody b;
   b.instance = {
@@ -306,6 +300,29 @@ SpiceBody Penthodeg3Body(const ParamVector& P, const Slots& s) {
   b.elements.insert(b.elements.end(), FiveElectrodeTail().begin(), FiveElectrodeTail().end());
   b.ends = ".ENDS Penthodeg3NE";
   return b;
+}
+
+// Every body, by the name the model entries give it.
+struct NamedBody {
+  const char* name;
+  SpiceBody (*make)(int32_t iModel, const ParamVector& P, const Slots& s);
+};
+constexpr NamedBody kBodies[] = {
+    {"Diode", DiodeBody},       {"Triode", TriodeBody},         {"PentodeK", PentodeKBody},
+    {"Nolt", NoltBody},         {"Hepthode", HepthodeBody},     {"Penthodeg3", Penthodeg3Body},
+};
+
+}  // namespace
+
+bool BodyFor(int32_t iModel, const ParamVector& P, const Slots& s, SpiceBody& body) {
+  const char* name = ModelInfoFor(iModel).body;
+  if (name == nullptr) return false;
+  for (const NamedBody& b : kBodies) {
+    if (std::strcmp(b.name, name) != 0) continue;
+    body = b.make(iModel, P, s);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace tubefit

@@ -31,12 +31,7 @@ struct SpiceBody {
   std::string ends;                   // the closing line of the model, ".ENDS" and a name
 };
 
-SpiceBody DiodeBody(const ParamVector& P, const Slots& s);
-SpiceBody TriodeBody(const ParamVector& P, const Slots& s);
-SpiceBody PentodeKBody(const ParamVector& P, const Slots& s);
-// The codes whose entry names a Nolt-family body (pentode, beam tetrode, variable-mu); empty for any other.
-SpiceBody NoltBody(int32_t iModel, const ParamVector& P, const Slots& s);
-SpiceBody HepthodeBody(const ParamVector& P, const Slots& s);
-SpiceBody Penthodeg3Body(const ParamVector& P, const Slots& s);
+// The body that the model code's entry names, or false when it names none (or one that is not here).
+bool BodyFor(int32_t iModel, const ParamVector& P, const Slots& s, SpiceBody& body);
 
 }  // namespace tubefit
