@@ -100,11 +100,27 @@ void PointModelOf(float Va, float Vs, float Vg1, float Vg3, ParamVector& P, cons
   law::Evaluate<Law>(law::Point<float>{Va, Vs, Vg1, Vg3}, P, s, Ia, Is);
 }
 
-// The entry of the model code of `tube` and `family`, which the law Law describes.
+// True when the entry's slots are exactly the parameters the law reads, each once, each with a name.
+template <class Law>
+constexpr bool SlotsAgree(TableView<SlotName> slots) {
+  int32_t n = 0;
+  for (int32_t Slots::*field : Law::kSlots) {
+    if (field == nullptr) break;
+    ++n;
+    int32_t found = 0;
+    for (const SlotName& slot : slots) found += slot.field == field && slot.name[0] != '\0' ? 1 : 0;
+    if (found != 1) return false;
+  }
+  return n == slots.size;
+}
+
+// The entry of the model code of `tube` and `family`, which the law Law describes. An entry whose slots
+// differ from the law's does not compile (the throw cannot be evaluated in a constant expression).
 template <class Law>
 constexpr ModelInfo Entry(Tube tube, Family family, TableView<SlotName> slots, TableView<FitStage> stages,
                           EstRoute estimate, bool cst_files_only, SpiceWriter writer, const char* body,
                           const char* subcircuit, bool companion_triode) {
+  if (!SlotsAgree<Law>(slots)) throw "the entry's slots are not the law's";
   ModelInfo m;
   m.code = ModelCode(tube, family);
   m.law = law::kLawIndex<Law>;

@@ -36,10 +36,10 @@ template <class T>
 struct TableView {
   const T* data = nullptr;
   int32_t size = 0;
-  const T* begin() const { return data; }
-  const T* end() const { return data + size; }
-  bool empty() const { return size == 0; }
-  const T& operator[](int32_t i) const { return data[i]; }
+  constexpr const T* begin() const { return data; }
+  constexpr const T* end() const { return data + size; }
+  constexpr bool empty() const { return size == 0; }
+  constexpr const T& operator[](int32_t i) const { return data[i]; }
 };
 
 // What the fit does with the sign of a slot once a stage ends: make it positive (the laws take most
