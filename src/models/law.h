@@ -22,6 +22,32 @@
 // Voltages in V, currents in A. Every named intermediate is stored in a T, so in float the result does not
 // depend on how the compiler keeps temporaries. `kSlots` lists the parameters a law reads or writes (up to a
 // null entry). P points at slot 0 of MxNP + 1 values.
+//
+// The equations, Va, Vs, Vg1, Vg3 the anode, screen, control-grid and suppressor voltages:
+//
+//   Koren term   K(Vg, V) = E1^|ex|, E1 = V/kp · ln(1 + exp(kp·(1/mu + Vg/sqrt(kVB + V²)))), 0 for E1 <= 1e-6
+//   Diode        Ia = |Va + eps|^ex / k
+//   Triode       E1 = Va/kp · ln(1 + exp(kp·(1/mu + Vg1/sqrt(kVB + Va²))))
+//                Ia = E1^ex / kG1                                          (mu <= 150)
+//   Koren pentode
+//                E1 = Vs/kp · ln(1 + exp(kp·(1/mu + Vg1/Vs)))              (kp in [0.01, 2000])
+//                Ia = E1^ex / kG1 · atan(Va/kVB),  Is = (Vg1 + Vs/mu)^ex / kG2 (0 for Vg1 + Vs/mu <= 0)
+//   Nolt family  E = K(Vg1, Vs)
+//                alpha = 1 - kG1·(1 + alpha_s)/kG2,  S = alpha_s/kG2 + alpha/kG1
+//                D = 1 + beta·Va (Nolt), 1 + beta·Va/Vs (NoltI), g = exp(-(beta·Va)^1.5) (NoltE)
+//                Ia = E·F, F = 1/kG1 - 1/kG2 - S/D + A·Va/kG1;  Is = E·G/kG2, G = 1 + alpha_s/D
+//                (NoltE: S·g and alpha_s·g for S/D and alpha_s/D)
+//   Beam tetrode the Nolt family with T = Sc·Va·(1 + tanh(-alpha'·(Va - Vs/lambda + nu·Vg1 + w))):
+//                Ia = E·(F - T/kG2),  Is = E·(G + T)/kG2                   (alpha' <= 0.1 but NoltE)
+//   Variable mu  E = (1 - |svar|)·K(Vg1, Vs; mu, ex) + svar·K(Vg1, Vs; mu_b, ex_b), divided as the Nolt family
+//   Hexode       Ea = |Vs/kp · ln(1 + exp(kp·(1/mu + (Vg1 + Vg3/mu3)/sqrt(kVB + Vs²))))|^ex
+//                Eb = |Vs/kp' · ln(1 + exp(kp'·(1/mu' + Vg3/sqrt(kVB' + Vs²))))|^ex'
+//                Ia = (1/kG1 - 1/kG2 + A·Va/kG1 - S/D)·Ea·Eb/kG1',  Is = Ea·(1 + A·Va - alpha/D)/kG1 - Ia
+//   g3 pentode   h = 1 - exp(-u^ex'/kG1'), u = Va/mu' + Vg3 + V0 (h = 0 for u <= 0)
+//                Ia = F·h·Ea,  Is = Ea·(1 + A·Va - alpha/D)/kG1 - Ia      (Ea as the hexode's)
+//
+// The clamps of each law (caps, limits, absolute values) are stated in its Effective, its bounds for a
+// derivative-based fit next to it.
 #pragma once
 
 #include <array>
