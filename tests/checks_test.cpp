@@ -279,13 +279,15 @@ TEST_F(ScreenCurrent, SecondPointAboveFloorPasses) {
 
 TEST_F(ScreenCurrent, BothFirstPointsBelowFloorStop) {
   s_.TubeType = 'B';
+  s_.DataFile.push_back("ecf80_vs020");
   AddCurve(1, 0, {{10, 0.001f, 1e-3f, 100}, {20, 0.002f, 1e-3f, 100}});
   AddCurve(1, -1, {{10, 0.001f, 0.0f, 100}, {20, 0.002f, 0.9e-6f, 100}, {30, 0.002f, 1e-3f, 100}});
   AddCurve(1, -2, {{10, 0.001f, 0.0f, 100}, {20, 0.002f, 0.0f, 100}});
   const Stop stop = StopOf([this] { CheckScreenCurrent(s_, *ms_, out_); });
   EXPECT_EQ(stop.kind(), Stop::Kind::kPlain);
   const std::vector<std::string> expected = {
-      "           1          2", " Screen current zero for Va(min)!!", " Can fit only when Is(Va,min) > 0.",
+      "           1          2", " The numbers above are file 1 (ecf80_vs020.utd) and its curve 2 (Vg = -1 V).",
+      " Screen current zero for Va(min)!!", " Can fit only when Is(Va,min) > 0.",
       " Remove complete dataset with Is(Va,min) = 0, and try again.", " Execution halts."};
   EXPECT_EQ(stop.lines(), expected);
 }

@@ -325,12 +325,14 @@ TEST_F(ReadIniTest, LowerCaseTubeLetterIsUnknown) {
                   {" Do not know tube d. Execution halts.", " Known tubes are:", " D( Diode)", " T (Triode)",
                    " P (Penthode)", " B (Beam tetrode)", " H (Hexode/heptode)", " F (penthode with g3 modelling)",
                    " V (variable mu penthode)", " X (Penthode with Vs=Va)",
-                   " Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)"});
+                   " Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)",
+                   " Line 4 of Model.ini: tube letters are upper case; write D."});
 }
 
 TEST_F(ReadIniTest, UnknownFamilyShowsThePaddedKeyword) {
   const IniResult r = Read(Head("T", "koren"));
-  ExpectPlainStop(r, {" Unknown model koren" + std::string(507, ' '), " Known models are Koren, Nolt, NoltI and NoltE."});
+  ExpectPlainStop(r, {" Unknown model koren" + std::string(507, ' '), " Known models are Koren, Nolt, NoltI and NoltE.",
+                      " Line 5 of Model.ini: model families are case-sensitive; write Koren."});
   EXPECT_EQ(r.stop_lines.front().size(), 1u + 14u + 512u);
 }
 

@@ -105,7 +105,7 @@ TEST_F(DriverTest, BannerAndReportComeBeforeTheMeasurementFiles) {
     expected.push_back(line);
   }
   expected.insert(expected.begin() + 6, IniLine("Model.ini"));
-  expected.push_back(" Unable to open File curve.utd; aborting.");
+  expected.push_back(" File curve.utd: the file is empty; a .utd file holds a header line, then one line per measured point.");
   expected.push_back("Stop - Program terminated.");
   EXPECT_EQ(OutputLines(), expected);
   EXPECT_EQ(kBanner[1].size(), 28u);
@@ -118,12 +118,16 @@ TEST_F(DriverTest, ArgumentNamesTheConfigurationFile) {
   EXPECT_EQ(OutputLines()[6], IniLine("other.ini"));
 }
 
-TEST_F(DriverTest, LongArgumentIsCutToEightyCharacters) {
+// A name longer than the 80 columns of its line is read and shown whole: the file beside the cut name is not
+// the one named.
+TEST_F(DriverTest, LongArgumentIsReadWhole) {
   const std::string eighty(80, 'c');
-  WriteValidConfig(eighty);
-  EXPECT_EQ(Run({eighty + "IGNORED"}), 1);
-  ASSERT_GE(OutputLines().size(), 7u);
-  EXPECT_EQ(OutputLines()[6], " Initialization file is:" + eighty);
+  WriteFile(eighty, "");
+  WriteValidConfig(eighty + "_long.ini");
+  EXPECT_EQ(Run({eighty + "_long.ini"}), 1);
+  ASSERT_GE(OutputLines().size(), 8u);
+  EXPECT_EQ(OutputLines()[6], " Initialization file is:" + eighty + "_long.ini");
+  EXPECT_EQ(OutputLines()[7], " Data will be read from file curve(.utd)");
 }
 
 TEST_F(DriverTest, MissingConfigurationFile) {

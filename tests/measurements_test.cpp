@@ -330,7 +330,7 @@ TEST_F(MeasurementFiles, EmptyFileStops) {
   s_.TubeType = 'T';
   WriteRaw("empty.utd", "");
   s_.DataFile.push_back("empty");
-  EXPECT_EQ(ReadFault(), " Unable to open File empty.utd; aborting.");
+  EXPECT_EQ(ReadFault(), " File empty.utd: the file is empty; a .utd file holds a header line, then one line per measured point.");
 }
 
 TEST_F(MeasurementFiles, HeaderOnlyFileStops) {
