@@ -375,6 +375,21 @@ TEST_F(CutOff, ClosedKeyboardDoesNotHang) {
   EXPECT_EQ(Lines(), kCutOffBlock);
 }
 
+// --batch: the pause is answered at once, the keyboard is not read, and the console says so.
+TEST_F(CutOff, BatchGoesOnWithoutReadingTheKeyboard) {
+  s_.TubeType = 'T';
+  AddCurve(1, 0, {{0, 0.001f, 0, 0}, {100, 0.01f, 0, 100}});
+  in_.str("typed\n");
+  Console console{out_, in_, true};
+  CheckTriodeCutOff(s_, *ms_, console);
+  std::vector<std::string> expected = kCutOffBlock;
+  expected.push_back(" (--batch: the run goes on without waiting.)");
+  EXPECT_EQ(Lines(), expected);
+  std::string rest;
+  std::getline(in_, rest);
+  EXPECT_EQ(rest, "typed");
+}
+
 TEST_F(CutOff, ZeroCurrentAtHighestAnodeVoltageIsReported) {
   s_.TubeType = 'T';
   AddCurve(1, 0, {{0, 0.0f, 0, 0}, {100, 0.01f, 0, 100}});

@@ -185,11 +185,28 @@ TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
   EXPECT_EQ(output_.find("Data will be read"), std::string::npos);
   for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "none", "PATH", "Koren, Nolt, NoltE or NoltI",
                            "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "ngspice", "ltspice", "not a keyword",
-                           "powell or lm"}) {
+                           "powell or lm", "faster on triodes and pentodes, slower on beam tetrodes", "-j N",
+                           "--batch", "summary.csv", "tubefit.log"}) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
   ASSERT_EQ(ConfigKeywords().size(), 9u);  // every keyword the configuration reader looks up
   for (const std::string& keyword : ConfigKeywords()) EXPECT_NE(output_.find("  " + keyword + " = "), std::string::npos);
+}
+
+// Two configurations in one folder would write the same files: nothing runs, nothing is written.
+TEST_F(DriverTest, BatchRefusesTwoConfigurationsInOneFolder) {
+  std::filesystem::create_directory("a");
+  WriteValidConfig("a/x.ini");
+  WriteValidConfig("b.ini");
+  EXPECT_EQ(Run({"-j", "2", "a/x.ini", "b.ini", "./a/../a/x.ini"}), 1);
+  EXPECT_EQ(output_,
+            " The configurations a/x.ini and ./a/../a/x.ini are in the same folder ./a/../a: their runs would write "
+            "the same files.\n Give one configuration per folder. Nothing was run.\n");
+  EXPECT_FALSE(std::filesystem::exists("summary.csv"));
+  EXPECT_FALSE(std::filesystem::exists("a/tubefit.log"));
+  EXPECT_FALSE(std::filesystem::exists("tubefit.log"));
+  EXPECT_EQ(Run({"-j0", "a/x.ini", "b.ini"}), 1);
+  EXPECT_EQ(output_, " The option -j needs the number of runs at a time, 1 to 1024; found \"0\".\n");
 }
 
 TEST_F(DriverTest, VersionPrintsOneLine) {
