@@ -81,18 +81,17 @@ void WriteUsage(std::ostream& out) {
   for (const char* line : kLines) WriteTrimmed(out, line);
 }
 
-// The stop's message on one line, for the outcome of a run in a batch: its lines without their blanks at
-// either end, and a stop text other than "Execution halts".
+// The stop's message on one line, for the outcome of a run in a batch: its lines and a stop text other than
+// "Execution halts", every run of blanks (the padding of list-directed fields) one blank.
 std::string StopSummary(const Stop& stop) {
+  std::string all;
+  for (const std::string& line : stop.lines()) all += " " + line;
+  if (stop.kind() == Stop::Kind::kWithText && stop.text() != "Execution halts") all += " " + stop.text();
   std::string text;
-  for (const std::string& line : stop.lines()) {
-    const size_t begin = line.find_first_not_of(' ');
-    if (begin == std::string::npos) continue;
-    text += (text.empty() ? "" : " ") + TrimRight(line.substr(begin));
+  for (const char c : all) {
+    if (c != ' ' || (!text.empty() && text.back() != ' ')) text += c;
   }
-  if (stop.kind() == Stop::Kind::kWithText && stop.text() != "Execution halts") {
-    text += (text.empty() ? "" : " ") + stop.text();
-  }
+  text = TrimRight(text);
   return text.empty() ? stop.FinalLine() : text;
 }
 
