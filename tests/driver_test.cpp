@@ -201,8 +201,7 @@ TEST_F(DriverTest, BatchRefusesTwoConfigurationsInOneFolder) {
   EXPECT_EQ(output_,
             " The configurations a/x.ini and ./a/../a/x.ini are in the same folder ./a/../a: their runs would write "
             "the same files.\n Give one configuration per folder. Nothing was run.\n");
-  EXPECT_FALSE(std::filesystem::exists("summary.csv"));
-  EXPECT_FALSE(std::filesystem::exists("a/tubefit.log"));
+  EXPECT_FALSE(std::filesystem::exists("summary.csv") || std::filesystem::exists("a/tubefit.log"));
   EXPECT_EQ(Run({"-j0", "a/x.ini", "b.ini"}), 1);
   EXPECT_EQ(output_, " The option -j needs the number of runs at a time, 1 to 1024; found \"0\".\n");
 }
