@@ -161,7 +161,7 @@ std::string ReportPageText(const ReportContent& c) {
       {"RMS error of Ia", MilliAmperes(errors.total.points, errors.total.sum_ia) + " mA"},
   };
   if (errors.screen) summary.push_back({"RMS error of Is", MilliAmperes(errors.total.points, errors.total.sum_is) + " mA"});
-  page.Table({"", ""}, summary, 2);
+  page.Table({"fit", ""}, summary, 2);
 
   page.Heading(2, "Parameters");
   std::vector<Row> params;
@@ -169,7 +169,8 @@ std::string ReportPageText(const ReportContent& c) {
   for (int32_t i = 1; i <= ps.NFit && i <= MxNP; ++i) {
     const std::string name = TrimRight(ps.name[static_cast<size_t>(i)]);
     const float sv = c.SV[static_cast<size_t>(i)];
-    params.push_back({name, RoundTripFloat(ps.P[static_cast<size_t>(i)]), ShortestReal(sv, 4)});
+    params.push_back({name, RoundTripFloat(ps.P[static_cast<size_t>(i)]),
+                      std::isfinite(sv) ? ShortestReal(sv, 4) : "undefined"});
     if (std::fabs(sv) > 100.0f) undetermined += (undetermined.empty() ? "" : ", ") + name;
   }
   page.Table({"parameter", "value", "standard variance (%)"}, params);

@@ -412,11 +412,16 @@ std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, Pa
       high = std::max(high, i_ma);
     }
   }
-  std::string text = "set termoption noenhanced; set title " + GnuplotQuoted(title) +
-                     "; set xlabel 'Anode Voltage (V)'; set ylabel " +
+  // The second title line says how the points are drawn; "\n" in a double-quoted gnuplot string.
+  std::string quoted = "\"";
+  for (const char ch : title) {
+    if (ch == '"' || ch == '\\') quoted += '\\';
+    quoted += ch;
+  }
+  quoted += "\\nmeasured points: filled inside the fit window, hollow outside\"";
+  std::string text = "set termoption noenhanced; set title " + quoted + "; set xlabel 'Anode Voltage (V)'; set ylabel " +
                      (screen ? std::string("'Screen Current (mA)'") : std::string("'Anode Current (mA)'")) +
-                     "; set key reverse right outside noautotitle title 'Points: measured, filled in the fit "
-                     "window, hollow outside'; set grid; set samples 500";
+                     "; set key reverse Left right outside noautotitle; set grid; set samples 500";
   if (high > low) {
     const float margin = (high - low) * 0.05f;
     text += "; set yrange [" + ShortestReal(low < 0.0f ? low - margin : 0.0f, 4) + ":" +

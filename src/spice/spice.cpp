@@ -267,7 +267,9 @@ std::string SpicePinOrder(SpiceWriter writer) {
   std::string text;
   int node = 0;
   for (const SpicePin& pin : SpicePins(writer)) {
-    text += (node == 0 ? "" : ", ") + std::to_string(++node) + " = " + pin.label + " (" + pin.electrode + ")";
+    if (node > 0) text += ", ";
+    ++node;
+    text += std::to_string(node) + " = " + pin.label + " (" + pin.electrode + ")";
   }
   return text;
 }
