@@ -67,6 +67,12 @@ void WriteUsage(std::ostream& out) {
       "                       name every parameter the data do not determine (variance > 100 %)",
       "  Minimiser = name     powell or lm: every fit stage by the direction-set method (default",
       "                       powell) or by Levenberg-Marquardt (faster, and to the least-squares minimum)",
+      "  ModelName = name     name of the subcircuit (default: the first file's name without its",
+      "                       folder); characters a SPICE name cannot hold become _",
+      "  OperatingPoint = Va, Vg1  (screen-grid tubes Va, Vg1, Vs; H and F Va, Vg1, Vs, Vg3): print",
+      "                       Ia, Is, gm, ra and mu of the fitted model there, also in Fit.txt",
+      "  Report = html        write <model name>.html, one page with tables, plots and subcircuit;",
+      "                       md: the same tables in Markdown, without images",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }
