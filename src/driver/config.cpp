@@ -400,7 +400,8 @@ void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head
 // when that changes it.
 void ReadModelName(std::istream& in, const std::string& file, Settings& settings, std::ostream& console) {
   const KeywordRecord hit = FindKeyword(in, "ModelName", KeywordMatch::kWholeWord);
-  std::string name = SubcircuitTitle(settings.DataFile[1]);
+  const std::string first = SubcircuitName(settings.DataFile[1]);
+  std::string name = first.substr(first.find_last_of('/') + 1);
   if (hit.found) {
     const size_t eq = hit.record.find('=');
     if (eq == std::string::npos) InputError(file, hit.line, "expected \"=\" and a value after ModelName.");

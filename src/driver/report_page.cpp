@@ -1,5 +1,6 @@
 #include "driver/report_page.h"
 
+#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -66,7 +67,11 @@ class Page {
 
   void Heading(int level, const std::string& text) {
     if (html_) {
-      os_ << "<h" << level << ">" << Html(text) << "</h" << level << ">\n";
+      // The first word of the heading, in lower case, names its section ("#plots").
+      std::string id;
+      for (const char c : text.substr(0, text.find(' ')))
+        id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      os_ << "<h" << level << " id=\"" << Html(id) << "\">" << Html(text) << "</h" << level << ">\n";
     } else {
       os_ << std::string(static_cast<size_t>(level), '#') << ' ' << text << "\n\n";
     }
