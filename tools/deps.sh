@@ -19,6 +19,7 @@ libsleef-dev
 libceres-dev
 ngspice
 gnuplot-nox
+chromium
 "
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
