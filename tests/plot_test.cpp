@@ -720,8 +720,8 @@ TEST_F(WrtPlotTest, PngRunGetsNullInputAndImageCommands) {
   const std::vector<std::string> args = Lines(ReadFile("args.txt"));
   ASSERT_EQ(args.size(), 10u);
   EXPECT_EQ(args[0], "-e");
-  EXPECT_NE(args[1].find("'p1.png'; set termoption noenhanced; set title 'p1: pentode, Koren model'"), std::string::npos);
-  EXPECT_NE(args[3].find("'p1_screen.png'; set termoption noenhanced; set title 'p1 (screen current): "), std::string::npos);
+  EXPECT_NE(args[1].find("'p1.png'; set termoption noenhanced; set title \"p1: pentode, Koren model"), std::string::npos);
+  EXPECT_NE(args[3].find("'p1_screen.png'; set termoption noenhanced; set title \"p1 (screen current): "), std::string::npos);
   // The screen image has no Pmax curve; the overview holds all four plots in two columns.
   EXPECT_EQ(args[3].find("Pmax"), std::string::npos);
   EXPECT_NE(args[9].find("set output 'EF86_overview.png'; set multiplot layout 2,2; "), std::string::npos);
@@ -738,9 +738,9 @@ TEST_F(WrtPlotTest, ImageCommandsTitleRangeColoursPointsAndPmax) {
   Diode();
   s.Pmax = 0.6f;
   EXPECT_EQ(ImageCommands(s, ms, 1, ps.P, ps.slot, false),
-            "set termoption noenhanced; set title 'd: diode, Koren model, RMS error 42.1 mA over 4 points in the "
-            "fit'; set xlabel 'Anode Voltage (V)'; set ylabel 'Anode Current (mA)'; set key reverse right outside "
-            "noautotitle title 'Points: measured, filled in the fit window, hollow outside'; set grid; set samples "
+            "set termoption noenhanced; set title \"d: diode, Koren model, RMS error 42.1 mA over 4 points in the "
+            "fit\\nmeasured points: filled inside the fit window, hollow outside\"; set xlabel 'Anode Voltage (V)'; "
+            "set ylabel 'Anode Current (mA)'; set key reverse Left right outside noautotitle; set grid; set samples "
             "500; set yrange [0:10.5]; plot 'd.fit' skip 1 u 1:2 w l lw 1.5 lc rgb '#e6194b' title 'fitted', "
             "'d.pts' index 0 u 1:2:($4 > 0 ? 7 : 6) w p pt variable ps 0.8 lc rgb '#e6194b', (x > 0 ? 600 / x : "
             "1/0) w l dt 2 lw 1.5 lc rgb '#505050' title 'Pmax = 0.6 W (Ia = Pmax/Va)'");
