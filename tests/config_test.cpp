@@ -564,18 +564,10 @@ TEST_F(ReadIniTest, ExtensionKeywords) {
                        " The model name ECC83 (JJ) holds characters a SPICE name cannot; the subcircuit is named "
                        "ECC83__JJ_.\n Small-signal values are given at the operating point Va = 250 V, Vg1 = -1.5 V.\n"
                        " A fit report page ECC83__JJ_.md is written.\n"));
-  const IniResult plain = Read(head + Lines({"FitReport = 1"}));
-  EXPECT_EQ(plain.settings.ModelName, "a");
-  EXPECT_EQ(plain.settings.Report, ReportFormat::kNone);
-  EXPECT_FALSE(plain.settings.OperatingPoint.set);
   ExpectHalt(Read(head + Lines({"OperatingPoint = 250"})),
              {" Error reading Model.ini, line 8: OperatingPoint of tube T needs 2 values (Va, Vg1), found 1."});
-  ExpectHalt(Read(head + Lines({"OperatingPoint = 250, -2, 100"})),
-             {" Error reading Model.ini, line 8: OperatingPoint of tube T needs 2 values (Va, Vg1), found 3."});
   ExpectHalt(Read(head + Lines({"OperatingPoint = 250, minus two"})),
              {" Error reading Model.ini, line 8: expected a number for Vg1 of OperatingPoint, found \"minus two\"."});
-  ExpectHalt(Read(head + Lines({"OperatingPoint = nan, -2"})),
-             {" Error reading Model.ini, line 8: expected a number for Va of OperatingPoint, found \"nan\"."});
   ExpectHalt(Read(head + Lines({"Report = pdf"})),
              {" Error reading Model.ini, line 8: unknown Report, found \"pdf\"; known are html and md."});
   Touch("Triode.par");
