@@ -738,7 +738,7 @@ TEST_F(WrtPlotTest, ImageCommandsTitleRangeColoursPointsAndPmax) {
   Diode();
   s.Pmax = 0.6f;
   EXPECT_EQ(ImageCommands(s, ms, 1, ps.P, ps.slot, false),
-            "set termoption noenhanced; set title \"d: diode, Koren model, RMS error 42.1 mA over 4 points in the "
+            "set termoption noenhanced; set title \"d: diode, Koren model\\nRMS error 42.1 mA over 4 points in the "
             "fit\\nmeasured points: filled inside the fit window, hollow outside\"; set xlabel 'Anode Voltage (V)'; "
             "set ylabel 'Anode Current (mA)'; set key reverse Left right outside noautotitle; set grid; set samples "
             "500; set yrange [0:10.5]; plot 'd.fit' skip 1 u 1:2 w l lw 1.5 lc rgb '#e6194b' title 'fitted', "

@@ -396,8 +396,9 @@ std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, Pa
   }
   std::string title = TrimRight(s.DataFile[f]) + (screen ? " (screen current): " : ": ") + TubeWordsOf(s.TubeType) +
                       ", " + FamilyWord(s.iModel) + " model";
+  // Long titles are centred over the plot and would run off the image: the error goes on a line of its own.
   if (points > 0) {
-    title += ", RMS error " + ShortestReal(std::sqrt(sum / points) * 1000.0, 3) + " mA over " +
+    title += "\n" + std::string("RMS error ") + ShortestReal(std::sqrt(sum / points) * 1000.0, 3) + " mA over " +
              RenderI(points, 0) + " points in the fit";
   }
 
@@ -412,9 +413,13 @@ std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, Pa
       high = std::max(high, i_ma);
     }
   }
-  // The second title line says how the points are drawn; "\n" in a double-quoted gnuplot string.
+  // The last title line says how the points are drawn; "\n" in a double-quoted gnuplot string.
   std::string quoted = "\"";
   for (const char ch : title) {
+    if (ch == '\n') {
+      quoted += "\\n";
+      continue;
+    }
     if (ch == '"' || ch == '\\') quoted += '\\';
     quoted += ch;
   }
