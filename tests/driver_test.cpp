@@ -189,7 +189,7 @@ TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
   for (const char* keyword : {"VaOffset", "Icmax", "RdStart", "Debug", "SpiceDialect", "SpicePrecision", "PlotPng",
-                              "FitReport", "Minimiser"}) {
+                              "FitReport", "Minimiser", "ModelName", "OperatingPoint", "Report"}) {
     EXPECT_NE(output_.find(std::string("  ") + keyword + " = "), std::string::npos) << keyword;
   }
 }
