@@ -1,5 +1,6 @@
 #include "driver/fit_sequence.h"
 
+#include <cmath>
 #include <string>
 
 #include "fit/fit.h"
@@ -19,17 +20,17 @@ class Stages {
 
   // One stage varying the first n slots: Fit with the current tolerance, or Levenberg-Marquardt on the
   // objective's terms.
-  void Run(int32_t n) {
+  // Returns the R2 after the stage.
+  float Run(int32_t n) {
     ParamSet& ps = state_.params;
     if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
-      RunLmStage(ps.P, n, *terms_, ps.slot.eps, console_);
-      return;
+      return RunLmStage(ps.P, n, *terms_, ps.slot.eps, console_).R2_after;
     }
     FitOptions options;
     options.NFit = n;
     options.ftol = tol_;
     options.eps_slot = ps.slot.eps;
-    RunFitStage(ps.P, F_, options, console_);
+    return RunFitStage(ps.P, F_, options, console_).R2_after;
   }
   void Heading(const char* text) {
     WriteList(console_);
@@ -94,11 +95,19 @@ void RunFitSequence(RunState& state, const Objective& F, std::ostream& console, 
     PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});
   }
   Stages s(state, F, terms, console);
+  float R2 = 0.0f;
   for (const FitStage& stage : stages) {
     for (int32_t i = 0; i < stage.blank_lines; ++i) s.Blank();
     if (stage.heading != nullptr) s.Heading(stage.heading);
     s.SetTol(stage.tol);
-    s.Run(stage.Free(s.NFit()));
+    R2 = s.Run(stage.Free(s.NFit()));
+  }
+  // A fit that ends where the model's currents are not finite has no model to write.
+  if (!std::isfinite(R2)) {
+    const std::string value = std::isnan(R2) ? "NaN" : R2 > 0.0f ? "Infinity" : "-Infinity";
+    StopWithText("Execution halts", {ListDirected({"The fit ended with R2 = " + value +
+                                                   ": the model currents are not finite there. "
+                                                   "Try other start values."})});
   }
 }
 
