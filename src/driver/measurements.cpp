@@ -186,6 +186,8 @@ void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& con
         PlainStop({ListDirected(), ListDirected({"Max number of Vg values equals:", int32_t{kMaxCurves}}),
                    ListDirected({"Max number of Vg values exceeded."}), ListDirected({"Execution halts."})});
       }
+      // Curves of one file are mostly of one length: room for as many points as the curve before.
+      if (k > 1) mf.curve[k].pt.reserve(mf.curve[k - 1].NPts);
       const float g = r.grid + s.VgOffset;
       if (mf.G3File == 1) {
         mf.curve[k].Vg1 = g;
