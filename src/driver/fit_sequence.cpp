@@ -89,6 +89,7 @@ namespace {
 LmOptions FinalLmOptions() {
   LmOptions o;
   o.max_iterations = kLmFinalIterations;
+  o.max_held_iterations = kLmFinalIterations;
   o.second_radius = 0.0;
   o.keep_unconverged = true;
   return o;
