@@ -17,6 +17,8 @@ libgmock-dev
 libbenchmark-dev
 libsleef-dev
 libceres-dev
+libunwind-dev
+liblzma-dev
 ngspice
 gnuplot-nox
 "
