@@ -77,6 +77,7 @@ struct Example {
   std::vector<std::string> par_files;
   std::map<std::string, Tolerance> truth;  // generating parameters with the tolerance of the noise-free fit
   float r2_factor = 1.5f;                  // allowed R2 over its expected value
+  bool clean_lm = false;                   // the noise-free run minimises its last step by Levenberg-Marquardt
 };
 
 void PrintTo(const Example& ex, std::ostream* os) { *os << ex.name; }
@@ -125,16 +126,21 @@ std::vector<Example> Examples() {
                 {"kG2", {5000, 2e-2f, 0}}, {"kG1", {800, 2e-2f, 0}}, {"mu", {30, 8e-2f, 0}},
                 {"ex", {1.4f, 8e-2f, 0}}, {"mu_b", {12, 0.2f, 0}}, {"ex_b", {1.15f, 5e-2f, 0}},
                 {"kp", {40, 0.1f, 0}}, {"svar", {0.4f, 0.4f, 0}}}});
-  // H (Nolt): the fit ends in a minimum about 8 x above the quantisation floor where the current-division
-  // parameters are off (alpha_s about 1 instead of 2); only the control-grid parameters are checked tightly.
+  // H (Nolt): the direction-set fit of the shipped data ends in a minimum several times above the noise where
+  // the current-division parameters are off (alpha_s about 1 instead of 2).
   e.push_back({"hexode_y",
                {{"hexode_y", "Triode.ini", {}}, {"hexode_y", "Triode_g3.ini", {}}, {"hexode_y", "Model.ini", {}}},
                0.005f, true, false, {}, 2, {"ech81_g3_0", "ech81_g3_4", "ech81_g1_1"}, {"ech81_g3_0.cir"},
                {"Model.par"},
-               {{"mu3", {20, 1e-2f, 0}}, {"ex", {1.4f, 1e-2f, 0}}, {"mu", {25, 2e-2f, 0}}, {"kG1", {600, 3e-2f, 0}},
-                {"kp", {50, 2e-2f, 0}}, {"mu'", {8, 5e-2f, 0}}, {"ex'", {1.2f, 5e-2f, 0}}, {"kp'", {30, 5e-2f, 0}},
-                {"beta", {0.1f, 5e-2f, 0}}}});
-  e.back().r2_factor = 3.5f;  // the same minimum as the noise-free run: about 2.9 x the noise
+               {{"mu3", {20, 1e-2f, 0}}, {"ex'", {1.2f, 1e-2f, 0}}, {"beta", {0.1f, 1e-2f, 0}},
+                {"alpha_s", {2, 1e-2f, 0}}, {"A", {1e-4f, 1e-2f, 0}}, {"ex", {1.4f, 3e-2f, 0}},
+                {"mu'", {8, 0.1f, 0}}, {"kp'", {30, 0.1f, 0}}}});
+  e.back().r2_factor = 3.5f;  // the same minimum as the noise-free direction-set run: about 2.9 x the noise
+  // Noise-free, the direction-set fit stops 9 to 14 x above the quantisation floor, at a point that any
+  // change in the last bits of the currents moves; Levenberg-Marquardt reaches the floor. There the g3
+  // section and the current division are fixed to 1 %; the g1 section lies in a flat valley (kG1, mu and kp
+  // come out 5 to 10 % off and are not checked).
+  e.back().clean_lm = true;
   // F (NoltE): the g3 section and the current division to 0.1 %; the triode part, which the suppressor data
   // at a single screen voltage hardly fix, within a few %; kVB is not determined (Vs^2 = 62500 >> kVB).
   e.push_back({"pentode_g3", {kPentodeX, kPentode, {"pentode_g3", "Model.ini", {}}}, 0.02f, true, false, {}, 2,
@@ -330,7 +336,7 @@ TEST_P(ExamplesTest, ShippedDataFitToWithinTheNoise) {
 TEST_P(ExamplesTest, NoiseFreeDataGiveBackTheParameters) {
   const Example& ex = GetParam();
   const fs::path dir = NewDir(ex.name + "_clean");
-  const RunResult r = RunChain(ex, root_ / "noise_free", dir);
+  const RunResult r = RunChain(ex, root_ / "noise_free", dir, "", ex.clean_lm);
   ASSERT_EQ(r.status, 0) << r.console;
   const std::map<std::string, float> fitted = FinalEstimates(SplitLines(r.console));
   ASSERT_FALSE(fitted.empty());

@@ -15,7 +15,6 @@ g++
 libgtest-dev
 libgmock-dev
 libbenchmark-dev
-libsleef-dev
 libceres-dev
 libunwind-dev
 liblzma-dev
