@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -376,6 +377,113 @@ TEST_P(ExamplesTest, EveryPathWritesTheSameFiles) {
     }
     ASSERT_EQ(files.size(), first.size()) << path;
     for (const auto& [name, text] : files) EXPECT_TRUE(text == first[name]) << path << ": " << name << " differs";
+  }
+}
+
+// The fields of a CSV record without quoted fields.
+std::vector<std::string> CsvFields(const std::string& record) {
+  std::vector<std::string> fields(1);
+  for (const char c : record) c == ',' ? fields.emplace_back() : fields.back() += c;
+  return fields;
+}
+
+// Every file of a folder but the console, and the console without its elapsed-time line.
+std::map<std::string, std::string> FolderFiles(const fs::path& dir, const std::string& console_name) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir)) files[entry.path().filename().string()] = ReadText(entry.path());
+  std::string kept;
+  for (const std::string& line : SplitLines(files[console_name])) {
+    if (line.rfind(" Elapsed time:", 0) != 0) kept += line + "\n";
+  }
+  files.erase(console_name);
+  files["console"] = kept;
+  return files;
+}
+
+// A batch of every example and a run that stops (empty data file), -j 1 and -j 2, against the runs alone: the
+// same files byte for byte, the console in tubefit.log, and summary.csv rows that hold the consoles' numbers.
+TEST(ExamplesBatch, EveryRunWritesWhatItWritesAlone) {
+  tubefit::testsupport::TempDir root("tubefit_batch_", false);
+  ASSERT_TRUE(root.ok());
+  std::vector<std::string> names = {"triode", "stops"};  // every example folder, and a run that stops
+  for (const Example& ex : Examples()) names.push_back(ex.name);
+  std::string configs;
+  for (const std::string variant : {"alone", "j1", "j2"}) {
+    for (const std::string& name : names) {
+      const fs::path dir = fs::path(root.path()) / variant / name;
+      fs::create_directories(dir);
+      if (name != "stops") CopyFolder(fs::path(kSource) / "examples" / name, dir, true);
+      if (name == "stops") std::ofstream(dir / "Model.ini") << "none\n1\ne\nT\nKoren\n2\n0\n";
+      if (name == "stops") std::ofstream(dir / "e.utd");
+      if (variant == "j1") configs += " '" + name + "/Model.ini'";
+    }
+  }
+  std::map<std::string, std::vector<std::string>> alone_lines;
+  for (const std::string& name : names) {
+    std::string console;
+    EXPECT_EQ(RunIn(fs::path(root.path()) / "alone" / name, "Model.ini", console, ""), name == "stops" ? 1 : 0) << name;
+    alone_lines[name] = SplitLines(console);
+  }
+  std::string summary;
+  for (const std::string jobs : {"1", "2"}) {
+    SCOPED_TRACE("-j " + jobs);
+    const fs::path dir = fs::path(root.path()) / ("j" + jobs);
+    const std::string command = "cd '" + dir.string() + "' && '" + kBinary + "' -j " + jobs + configs +
+                                " </dev/null >terminal.txt 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);  // one run stopped
+    const std::vector<std::string> terminal = SplitLines(ReadText(dir / "terminal.txt"));
+    ASSERT_EQ(terminal.size(), names.size() + 1);
+    EXPECT_EQ(terminal.back(), " 8 of 9 runs ended normally; summary written to summary.csv.");
+    EXPECT_EQ(std::count(terminal.begin(), terminal.end(), " stops: T Koren, File e.utd: the file is empty; a .utd "
+                         "file holds a header line, then one line per measured point."), 1);
+    for (const std::string& name : names) {
+      std::map<std::string, std::string> single = FolderFiles(fs::path(root.path()) / "alone" / name, "console.txt");
+      const std::map<std::string, std::string> batch = FolderFiles(dir / name, "tubefit.log");
+      // The same files and console; the folder whose run stopped keeps its two inputs and the log only.
+      EXPECT_EQ(single, batch) << name;
+      if (name == "stops") {
+        EXPECT_EQ(batch.size(), 3u);
+      }
+    }
+    if (summary.empty()) summary = ReadText(dir / "summary.csv");
+    EXPECT_TRUE(ReadText(dir / "summary.csv") == summary) << "summary.csv differs between -j 1 and -j 2";
+  }
+  // summary.csv: CRLF records, a header, one row per run in the order given.
+  EXPECT_EQ(summary.substr(summary.size() - 2), "\r\n");
+  const std::vector<std::string> records = SplitLines(summary);
+  ASSERT_EQ(records.size(), names.size() + 1);
+  const std::vector<std::string> header = CsvFields(records[0]);
+  EXPECT_EQ(std::vector<std::string>(header.begin(), header.begin() + 10),
+            (std::vector<std::string>{"folder", "configuration", "tube", "family", "minimiser", "points", "R2",
+                                      "RMS Ia (mA)", "RMS Is (mA)", "result"}));
+  for (size_t r = 1; r < records.size(); ++r) {
+    const std::string& name = names[r - 1];
+    const std::vector<std::string>& lines = alone_lines[name];
+    if (name == "stops") {  // the message holds a comma, so its field is quoted
+      EXPECT_EQ(records[r], "stops,Model.ini,T,Koren,powell,,,,,\"File e.utd: the file is empty; a .utd file holds a "
+                            "header line, then one line per measured point.\"" + std::string(header.size() - 10, ','));
+      continue;
+    }
+    const std::vector<std::string> row = CsvFields(records[r]);
+    ASSERT_EQ(row.size(), header.size()) << records[r];
+    EXPECT_EQ(row[0], name);
+    EXPECT_EQ(row[9], "ok");
+    EXPECT_EQ(std::stoi(row[5]), PointsInFit(lines)) << name;
+    const float r2 = LastR2(lines);
+    EXPECT_NEAR(std::stof(row[6]), r2, 1e-6f * r2) << name;
+    // The sum of squared errors of the points in the fit is R2: points x (RMS Ia^2 + RMS Is^2).
+    const double ia = std::stod(row[7]) * 1e-3, is = row[8].empty() ? 0.0 : std::stod(row[8]) * 1e-3;
+    EXPECT_NEAR(std::stoi(row[5]) * (ia * ia + is * is), r2, 1e-5 * r2) << name;
+    const std::map<std::string, float> fitted = FinalEstimates(lines);
+    size_t cells = 0;
+    for (size_t c = 10; c < header.size(); ++c) {
+      if (row[c].empty()) continue;
+      ++cells;
+      EXPECT_NEAR(std::stof(row[c]), fitted.at(header[c]), 1e-6f * std::fabs(fitted.at(header[c]))) << header[c];
+    }
+    EXPECT_EQ(cells, fitted.size()) << name;
   }
 }
 
