@@ -34,7 +34,7 @@ ParamSet SetFor(int32_t iModel) {
   return ps;
 }
 
-// A heap-held measurement set (the fixed tables are too large for the stack).
+// An empty measurement set, held on the heap.
 std::unique_ptr<MeasurementSet> EmptySet() { return std::make_unique<MeasurementSet>(); }
 
 // Appends a curve at grid voltage Vg1 to file f, with the points given as {Va, Vs, Ia, Is}.
