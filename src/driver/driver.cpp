@@ -9,6 +9,7 @@
 #include "driver/config.h"
 #include "driver/pipeline.h"
 #include "fit/objective.h"
+#include "platform/platform.h"
 #include "text/format.h"
 #include "text/stop.h"
 #include "text/textfile.h"
@@ -114,6 +115,11 @@ int RunProgram(int argc, const char* const argv[], Console& console) {
     Settings& settings = state->settings;
     TakeIniFileName(argc, argv, settings);
     WriteList(out, {"Initialization file is:" + PadTo(settings.IniFile, kArgumentLength)});
+    const std::string unopenable = UnopenableName(TrimRight(settings.IniFile));
+    if (!unopenable.empty()) {
+      StopWithText("Execution halts", {ListDirected({"Ini file " + TrimRight(settings.IniFile) + " cannot be used: " +
+                                                     unopenable + "."})});
+    }
     if (!FileExists(settings.IniFile)) {
       StopWithText("Execution halts", {ListDirected({"Ini file " + TrimRight(settings.IniFile) + " does not exist."})});
     }
