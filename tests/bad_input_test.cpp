@@ -152,7 +152,7 @@ TEST_F(BadInputTest, MeasurementFileCutInsideARecord) {
 TEST_F(BadInputTest, EmptyMeasurementFile) {
   Touch("e.utd");
   WriteConfig("e");
-  ExpectFailure(Run(), {" Unable to open File e.utd; aborting.", kPlainStop});
+  ExpectFailure(Run(), {" File e.utd: the file is empty; a .utd file holds a header line, then one line per measured point.", kPlainStop});
 }
 
 TEST_F(BadInputTest, MeasurementFileThatIsADirectory) {
@@ -320,7 +320,7 @@ TEST_F(BadInputTest, LongKeywordLineIsReadFromItsFirstEightyCharacters) {
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " Debug level =          1"), r.lines.end());
-  EXPECT_EQ(Tail(r, 2), (std::vector<std::string>{" Unable to open File missing.utd; aborting.", kPlainStop}));
+  EXPECT_EQ(Tail(r, 2), (std::vector<std::string>{" File missing.utd: the file is empty; a .utd file holds a header line, then one line per measured point.", kPlainStop}));
 }
 
 TEST_F(BadInputTest, NoPointInsideTheFitWindowLeavesTriodeParAlone) {

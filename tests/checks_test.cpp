@@ -279,13 +279,15 @@ TEST_F(ScreenCurrent, SecondPointAboveFloorPasses) {
 
 TEST_F(ScreenCurrent, BothFirstPointsBelowFloorStop) {
   s_.TubeType = 'B';
+  s_.DataFile.push_back("ecf80_vs020");
   AddCurve(1, 0, {{10, 0.001f, 1e-3f, 100}, {20, 0.002f, 1e-3f, 100}});
   AddCurve(1, -1, {{10, 0.001f, 0.0f, 100}, {20, 0.002f, 0.9e-6f, 100}, {30, 0.002f, 1e-3f, 100}});
   AddCurve(1, -2, {{10, 0.001f, 0.0f, 100}, {20, 0.002f, 0.0f, 100}});
   const Stop stop = StopOf([this] { CheckScreenCurrent(s_, *ms_, out_); });
   EXPECT_EQ(stop.kind(), Stop::Kind::kPlain);
   const std::vector<std::string> expected = {
-      "           1          2", " Screen current zero for Va(min)!!", " Can fit only when Is(Va,min) > 0.",
+      "           1          2", " The numbers above are file 1 (ecf80_vs020.utd) and its curve 2 (Vg = -1 V).",
+      " Screen current zero for Va(min)!!", " Can fit only when Is(Va,min) > 0.",
       " Remove complete dataset with Is(Va,min) = 0, and try again.", " Execution halts."};
   EXPECT_EQ(stop.lines(), expected);
 }
@@ -371,6 +373,21 @@ TEST_F(CutOff, ClosedKeyboardDoesNotHang) {
   Console console{out_, in_};
   CheckTriodeCutOff(s_, *ms_, console);
   EXPECT_EQ(Lines(), kCutOffBlock);
+}
+
+// --batch: the pause is answered at once, the keyboard is not read, and the console says so.
+TEST_F(CutOff, BatchGoesOnWithoutReadingTheKeyboard) {
+  s_.TubeType = 'T';
+  AddCurve(1, 0, {{0, 0.001f, 0, 0}, {100, 0.01f, 0, 100}});
+  in_.str("typed\n");
+  Console console{out_, in_, true};
+  CheckTriodeCutOff(s_, *ms_, console);
+  std::vector<std::string> expected = kCutOffBlock;
+  expected.push_back(" (--batch: the run goes on without waiting.)");
+  EXPECT_EQ(Lines(), expected);
+  std::string rest;
+  std::getline(in_, rest);
+  EXPECT_EQ(rest, "typed");
 }
 
 TEST_F(CutOff, ZeroCurrentAtHighestAnodeVoltageIsReported) {

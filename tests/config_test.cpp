@@ -151,6 +151,40 @@ TEST_F(ReadIniTest, MisspeltKeywordsWarnAndTheRunGoesOn) {
                            "\"DebugLevel=1\": DebugLevel is not a keyword. The line is ignored.\n" + kClosing);
 }
 
+TEST_F(ReadIniTest, KeywordsWithBlanksOrAColonWarn) {
+  const IniResult r =
+      Read(Head("T", "Koren") + Lines({"Plot Png = 1", "Fit Report = 1", "FitReport: 1", "Measured by: me", "a b = c"}));
+  EXPECT_EQ(r.console, std::string(kHead) + " Tube model is triode.\n Using Koren model\n" + kPowerLine + kVgZeroLine +
+                           " Warning: line 8 of Model.ini, \"Plot Png = 1\": Plot Png is not a keyword; did you mean "
+                           "PlotPng? The line is ignored.\n Warning: line 9 of Model.ini, \"Fit Report = 1\": Fit Report "
+                           "is not a keyword; did you mean FitReport? The line is ignored.\n Warning: line 10 of "
+                           "Model.ini, \"FitReport: 1\": FitReport is followed by \":\", not \"=\"; write FitReport = 1. "
+                           "The line is ignored.\n" + kClosing);
+}
+
+// A byte-order mark before the gnuplot line (Notepad writes one) is not part of the path.
+TEST_F(ReadIniTest, ByteOrderMarkIsSkipped) {
+  Touch("a.utd");
+  const IniResult r = Read("\xEF\xBB\xBFnone\r\n1\r\na\r\nT\r\nKoren\r\n2.0\r\n0.0\r\nPlotPng = 1\r\n");
+  ASSERT_FALSE(r.stopped) << r.stop_lines.front();
+  EXPECT_EQ(r.settings.GnuplotPath, "none");
+  // And PlotPng = 1 announces no images that gnuplot none never makes.
+  EXPECT_TRUE(Contains(r.console, std::string(kVgZeroLine) +
+                                      " PlotPng = 1 makes no images: the gnuplot line is none, so gnuplot is not "
+                                      "started.\n" + kClosing));
+}
+
+// One file line more than the count on line 2: the tube line read is a file name.
+TEST_F(ReadIniTest, CountSmallerThanTheFileLines) {
+  Touch("a.utd");
+  Touch("6sn7.utd");
+  const IniResult r = Read(Lines({"fakegnuplot", "1", "a", "6sn7", "T", "Koren", "2.0", "0.0"}));
+  ASSERT_TRUE(r.stopped);
+  EXPECT_EQ(r.stop_lines.front(), " Do not know tube 6. Execution halts.");
+  EXPECT_EQ(r.stop_lines.back(), " Line 4 of Model.ini names the data file 6sn7: the number of files on line 2 (1) "
+                                 "may not match the file lines that follow it.");
+}
+
 TEST_F(ReadIniTest, NumericKeywordMustEndAtBlankOrEquals) {
   const std::string head = Head("T", "Koren");
   const IniResult longer = Read(head + Lines({"DebugLevel = 2"}));
@@ -325,12 +359,14 @@ TEST_F(ReadIniTest, LowerCaseTubeLetterIsUnknown) {
                   {" Do not know tube d. Execution halts.", " Known tubes are:", " D( Diode)", " T (Triode)",
                    " P (Penthode)", " B (Beam tetrode)", " H (Hexode/heptode)", " F (penthode with g3 modelling)",
                    " V (variable mu penthode)", " X (Penthode with Vs=Va)",
-                   " Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)"});
+                   " Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)",
+                   " Line 4 of Model.ini: tube letters are upper case; write D."});
 }
 
 TEST_F(ReadIniTest, UnknownFamilyShowsThePaddedKeyword) {
   const IniResult r = Read(Head("T", "koren"));
-  ExpectPlainStop(r, {" Unknown model koren" + std::string(507, ' '), " Known models are Koren, Nolt, NoltI and NoltE."});
+  ExpectPlainStop(r, {" Unknown model koren" + std::string(507, ' '), " Known models are Koren, Nolt, NoltI and NoltE.",
+                      " Line 5 of Model.ini: model families are case-sensitive; write Koren."});
   EXPECT_EQ(r.stop_lines.front().size(), 1u + 14u + 512u);
 }
 

@@ -54,10 +54,10 @@ TEST_F(DepsTest, NothingMissingNeverCallsAptGet) {
 }
 
 TEST_F(DepsTest, MissingWithoutRootPrintsTheCommand) {
-  EXPECT_EQ(Deps("ngspice libsleef-dev", 1000), 1);
-  EXPECT_EQ(out_, "Missing Debian packages: libsleef-dev ngspice\n"
+  EXPECT_EQ(Deps("ngspice libceres-dev", 1000), 1);
+  EXPECT_EQ(out_, "Missing Debian packages: libceres-dev ngspice\n"
                   "Install them as root, then run make again:\n"
-                  "  apt-get update && apt-get install -y --no-install-recommends libsleef-dev ngspice\n");
+                  "  apt-get update && apt-get install -y --no-install-recommends libceres-dev ngspice\n");
   EXPECT_EQ(apt_, "");
 }
 

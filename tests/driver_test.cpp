@@ -105,7 +105,7 @@ TEST_F(DriverTest, BannerAndReportComeBeforeTheMeasurementFiles) {
     expected.push_back(line);
   }
   expected.insert(expected.begin() + 6, IniLine("Model.ini"));
-  expected.push_back(" Unable to open File curve.utd; aborting.");
+  expected.push_back(" File curve.utd: the file is empty; a .utd file holds a header line, then one line per measured point.");
   expected.push_back("Stop - Program terminated.");
   EXPECT_EQ(OutputLines(), expected);
   EXPECT_EQ(kBanner[1].size(), 28u);
@@ -118,12 +118,15 @@ TEST_F(DriverTest, ArgumentNamesTheConfigurationFile) {
   EXPECT_EQ(OutputLines()[6], IniLine("other.ini"));
 }
 
-TEST_F(DriverTest, LongArgumentIsCutToEightyCharacters) {
+// A name longer than the 80 columns of its line is read and shown whole, not as the file of the cut name.
+TEST_F(DriverTest, LongArgumentIsReadWhole) {
   const std::string eighty(80, 'c');
-  WriteValidConfig(eighty);
-  EXPECT_EQ(Run({eighty + "IGNORED"}), 1);
-  ASSERT_GE(OutputLines().size(), 7u);
-  EXPECT_EQ(OutputLines()[6], " Initialization file is:" + eighty);
+  WriteFile(eighty, "");
+  WriteValidConfig(eighty + "_long.ini");
+  EXPECT_EQ(Run({eighty + "_long.ini"}), 1);
+  ASSERT_GE(OutputLines().size(), 8u);
+  EXPECT_EQ(OutputLines()[6], " Initialization file is:" + eighty + "_long.ini");
+  EXPECT_EQ(OutputLines()[7], " Data will be read from file curve(.utd)");
 }
 
 TEST_F(DriverTest, MissingConfigurationFile) {
@@ -181,11 +184,26 @@ TEST_F(DriverTest, HelpListsEveryKeywordWithoutBanner) {
   EXPECT_EQ(output_.find("Data will be read"), std::string::npos);
   for (const char* word : {"Usage: tubefit", "Model.ini", "gnuplot", "none", "PATH", "Koren, Nolt, NoltE or NoltI",
                            "D, T, P, B, H, F, V, X or Y", "Pmax", "VgOffset", "ngspice", "ltspice", "not a keyword",
-                           "powell or lm"}) {
+                           "powell or lm", "faster on triodes and pentodes, slower on beam tetrodes", "-j N",
+                           "--batch", "summary.csv", "tubefit.log"}) {
     EXPECT_NE(output_.find(word), std::string::npos) << word;
   }
   ASSERT_EQ(ConfigKeywords().size(), 9u);  // every keyword the configuration reader looks up
   for (const std::string& keyword : ConfigKeywords()) EXPECT_NE(output_.find("  " + keyword + " = "), std::string::npos);
+}
+
+// Two configurations in one folder would write the same files: nothing runs, nothing is written.
+TEST_F(DriverTest, BatchRefusesTwoConfigurationsInOneFolder) {
+  std::filesystem::create_directory("a");
+  WriteValidConfig("a/x.ini");
+  WriteValidConfig("b.ini");
+  EXPECT_EQ(Run({"-j", "2", "a/x.ini", "b.ini", "./a/../a/x.ini"}), 1);
+  EXPECT_EQ(output_,
+            " The configurations a/x.ini and ./a/../a/x.ini are in the same folder ./a/../a: their runs would write "
+            "the same files.\n Give one configuration per folder. Nothing was run.\n");
+  EXPECT_FALSE(std::filesystem::exists("summary.csv") || std::filesystem::exists("a/tubefit.log"));
+  EXPECT_EQ(Run({"-j0", "a/x.ini", "b.ini"}), 1);
+  EXPECT_EQ(output_, " The option -j needs the number of runs at a time, 1 to 1024; found \"0\".\n");
 }
 
 TEST_F(DriverTest, VersionPrintsOneLine) {

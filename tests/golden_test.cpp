@@ -68,14 +68,6 @@ class GoldenLogTest : public IniDirTest {
   }
 };
 
-// The logs were recorded with SLEEF's routines with fused multiply-adds, which give the same results on
-// every path of the objective; a processor without FMA runs the routines without them, whose last bits
-// can move the point where a fit stops.
-#define SKIP_WITHOUT_FMA()                                                         \
-  if (!law::ScalarMathHasFma()) {                                                  \
-    GTEST_SKIP() << "the logs were recorded with the FMA routines of SLEEF"; \
-  }
-
 // Runs the example once on every path this processor has (TUBEFIT_SIMD) against the same log.
 void ExpectLogOnEveryPath(const std::string& folder, const std::string& log) {
   for (SimdLevel level : {SimdLevel::kNone, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
@@ -89,14 +81,12 @@ void ExpectLogOnEveryPath(const std::string& folder, const std::string& log) {
 }
 
 TEST_F(GoldenLogTest, Triode) {
-  SKIP_WITHOUT_FMA();
   ExpectLogOnEveryPath("triode", "triode.log");
 }
 
 // A Nolt pentode with three constant-screen files and a screen-tied one: sweep classes, both fit stages,
 // the pentode and the companion triode subcircuit.
 TEST_F(GoldenLogTest, Pentode) {
-  SKIP_WITHOUT_FMA();
   ExpectLogOnEveryPath("pentode", "pentode.log");
 }
 

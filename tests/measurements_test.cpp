@@ -329,13 +329,22 @@ TEST_F(MeasurementFiles, EmptyFileStops) {
   s_.TubeType = 'T';
   WriteRaw("empty.utd", "");
   s_.DataFile.push_back("empty");
-  EXPECT_EQ(ReadFault(), " Unable to open File empty.utd; aborting.");
+  EXPECT_EQ(ReadFault(), " File empty.utd: the file is empty; a .utd file holds a header line, then one line per measured point.");
 }
 
 TEST_F(MeasurementFiles, HeaderOnlyFileStops) {
   s_.TubeType = 'T';
   AddFile("bare", "\n\n");
   EXPECT_EQ(ReadFault(), " File bare.utd: the file holds no measured points.");
+}
+
+// A first line that is a point record: the header is missing, also after a byte-order mark.
+TEST_F(MeasurementFiles, FileWithoutHeaderLineStops) {
+  s_.TubeType = 'T';
+  WriteRaw("nohead.utd", "\xEF\xBB\xBF" + Rec(1, "0,5", "0", "0", "10", "10") + Rec(2, "1", "0", "0", "20", "20"));
+  s_.DataFile.push_back("nohead");
+  EXPECT_EQ(ReadFault(), " File nohead.utd, line 1: the header line is missing: line 1 holds a measured point, but "
+                         "the first line of a .utd file is a header that is not read.");
 }
 
 struct FaultCase {

@@ -311,6 +311,16 @@ TEST(OpenParFile, MissingFileStopsWithTheFullName) {
   EXPECT_TRUE(StopOf([] { OpenParFile("Triode.par"); }).has_value());
 }
 
+// Notepad starts a file with a byte-order mark; the comment line after it is still a comment.
+TEST(OpenParFile, ByteOrderMarkIsSkipped) {
+  WorkDir dir;
+  ASSERT_TRUE(dir.ok());
+  WriteFile("Triode.par", "\xEF\xBB\xBF# mu = 99\n mu = 20\n");
+  const ParFile f = OpenParFile("Triode.par");
+  EXPECT_EQ(f.records.front(), "# mu = 99");
+  EXPECT_EQ(ReadParValue(f, "mu"), 20.0f);
+}
+
 TEST(ReadTriodePar, ReadsTheFiveValuesAndReportsMissingOnes) {
   WorkDir dir;
   ASSERT_TRUE(dir.ok());

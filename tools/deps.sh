@@ -15,7 +15,6 @@ g++
 libgtest-dev
 libgmock-dev
 libbenchmark-dev
-libsleef-dev
 libceres-dev
 ngspice
 gnuplot-nox

@@ -199,7 +199,12 @@ void CheckScreenCurrent(const Settings& s, const MeasurementSet& ms, std::ostrea
       // A curve of one point is judged on that point.
       const bool second_low = c.NPts < 2 || c.pt[2].Is < kScreenCurrentFloor;
       if (c.pt[1].Is < kScreenCurrentFloor && second_low) {
-        PlainStop({ListDirected({int32_t{f}, int32_t{k}}), ListDirected({"Screen current zero for Va(min)!!"}),
+        const std::string grid = c.Vg1 == 0.0f ? "0" : ShortestReal(c.Vg1, 4);
+        const std::string name = f <= s.DataFile.count() ? " (" + TrimRight(s.DataFile[f]) + ".utd)" : "";
+        PlainStop({ListDirected({int32_t{f}, int32_t{k}}),
+                   ListDirected({"The numbers above are file " + RenderI(f, 0) + name + " and its curve " +
+                                 RenderI(k, 0) + " (Vg = " + grid + " V)."}),
+                   ListDirected({"Screen current zero for Va(min)!!"}),
                    ListDirected({"Can fit only when Is(Va,min) > 0."}),
                    ListDirected({"Remove complete dataset with Is(Va,min) = 0, and try again."}),
                    ListDirected({"Execution halts."})});

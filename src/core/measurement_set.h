@@ -1,11 +1,13 @@
 // The measurement set: every measured point of every file, in amperes and volts.
 //
 // Indices are 1-based throughout the program: file f = 1..NFiles, curve c = 1..NVg, point p = 1..NPts;
-// slot 0 of every array is unused and stays zero.
+// slot 0 of every table is unused and stays zero.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "param.h"
 
@@ -25,11 +27,31 @@ inline bool InFitWindow(const MeasPoint& m, float Pmax, float Icmax) {
   return !(m.Va * m.Ia >= Pmax) && !(m.Ia + m.Is >= Icmax);
 }
 
+// The points of one curve, held in storage sized to the slots written: writing slot i makes slots 0..i
+// exist (new ones zero), and reading a slot that was never written gives a zero point, as in a table of
+// kMaxPoints + 1 slots. The reader keeps a curve within kMaxPoints.
+class PointTable {
+ public:
+  const MeasPoint& operator[](int i) const {
+    return static_cast<size_t>(i) < slots_.size() ? slots_[static_cast<size_t>(i)] : kZero;
+  }
+  MeasPoint& operator[](int i) {
+    if (static_cast<size_t>(i) >= slots_.size()) slots_.resize(static_cast<size_t>(i) + 1);
+    return slots_[static_cast<size_t>(i)];
+  }
+  // Room for points 1..n without growing again.
+  void reserve(int n) { slots_.reserve(static_cast<size_t>(n) + 1); }
+
+ private:
+  static inline const MeasPoint kZero{};
+  std::vector<MeasPoint> slots_;
+};
+
 struct MeasCurve {
   float Vg1 = 0.0f;  // control-grid voltage, V
   float Vg3 = 0.0f;  // third-grid voltage, V (tube types H and F)
   int32_t NPts = 0;
-  std::array<MeasPoint, kMaxPoints + 1> pt{};
+  PointTable pt;
 };
 
 enum SweepKind : int32_t { kSweepNone = 0, kSweepVsVa = 1, kSweepVsCst = 2 };

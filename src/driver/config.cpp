@@ -131,6 +131,7 @@ class HeadReader {
   std::string TrimmedRecord(const std::string& what) {
     std::string record;
     if (!ReadRecord(in_, record)) EndOfFileError(file_, line_, what);
+    if (line_ == 0) DropByteOrderMark(record);
     ++line_;
     return TrimmedLine(record);
   }
@@ -140,6 +141,7 @@ class HeadReader {
     std::string record;
     for (;;) {
       if (!ReadRecord(in_, record)) EndOfFileError(file_, line_, what);
+      if (line_ == 0) DropByteOrderMark(record);
       ++line_;
       FreeItem item = FirstItem(record, true, number);
       if (item.state != ItemState::kNone) return item;
@@ -245,8 +247,22 @@ bool EndsWithUtd(const std::string& name) { return name.size() > 4 && Lower(name
   PlainStop(lines);
 }
 
+// The line after an unknown tube letter or model family that says what went wrong: the item is the name of
+// a data file (the count on line 2 is smaller than the file lines that follow it), or else `advice` (the
+// right word for one written in the wrong case) when it is given. Empty when neither is so.
+std::vector<std::string> HeadHint(const std::string& item, const std::string& advice, const std::string& file,
+                                  int32_t line, int32_t count) {
+  const std::string where = "Line " + RenderI(line, 0) + " of " + file;
+  if (!item.empty() && (FileExists(item + ".utd") || (EndsWithUtd(item) && FileExists(item)))) {
+    return {Line(where + " names the data file " + item + ": the number of files on line 2 (" + RenderI(count, 0) +
+                 ") may not match the file lines that follow it.")};
+  }
+  if (!advice.empty()) return {Line(where + ": " + advice)};
+  return {};
+}
+
 // Reads the tube line and reports it; returns the tube-type base of iModel. Stops for an unknown letter.
-int32_t ReadTubeType(HeadReader& head, Settings& settings, std::ostream& console) {
+int32_t ReadTubeType(HeadReader& head, Settings& settings, const std::string& file, std::ostream& console) {
   const FreeItem item = head.Item("the tube type");
   settings.TubeType = item.text.empty() ? ' ' : item.text[0];
   struct Tube {
@@ -271,10 +287,21 @@ int32_t ReadTubeType(HeadReader& head, Settings& settings, std::ostream& console
       return tube.base;
     }
   }
-  PlainStop({Line(std::string("Do not know tube ") + settings.TubeType + ". Execution halts."), Line("Known tubes are:"),
-             Line("D( Diode)"), Line("T (Triode)"), Line("P (Penthode)"), Line("B (Beam tetrode)"),
-             Line("H (Hexode/heptode)"), Line("F (penthode with g3 modelling)"), Line("V (variable mu penthode)"),
-             Line("X (Penthode with Vs=Va)"), Line("Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)")});
+  std::vector<std::string> lines = {
+      Line(std::string("Do not know tube ") + settings.TubeType + ". Execution halts."), Line("Known tubes are:"),
+      Line("D( Diode)"), Line("T (Triode)"), Line("P (Penthode)"), Line("B (Beam tetrode)"),
+      Line("H (Hexode/heptode)"), Line("F (penthode with g3 modelling)"), Line("V (variable mu penthode)"),
+      Line("X (Penthode with Vs=Va)"), Line("Y (Hexode/heptode with Vs=Va and g3 as ctrl grid)")};
+  std::string advice;
+  for (const Tube& tube : kTubes) {
+    if (item.text.size() == 1 && tube.letter == std::toupper(static_cast<unsigned char>(settings.TubeType))) {
+      advice = std::string("tube letters are upper case; write ") + tube.letter + ".";
+    }
+  }
+  for (const std::string& hint : HeadHint(item.text, advice, file, head.line(), settings.DataFile.count())) {
+    lines.push_back(hint);
+  }
+  PlainStop(lines);
 }
 
 // The parameter files that earlier, simpler fits must have left for this tube type. Stops if one is missing.
@@ -296,7 +323,7 @@ void CheckPrerequisiteFiles(char tube) {
 
 // Reads the model family line and reports it; returns the family offset of iModel. Stops for an unknown
 // family.
-int32_t ReadFamily(HeadReader& head, std::ostream& console) {
+int32_t ReadFamily(HeadReader& head, const std::string& file, int32_t count, std::ostream& console) {
   const FreeItem item = head.Item("the model family");
   const std::string keyword = PadTo(item.text, kNameLength);
   const std::string family = TrimRight(keyword);
@@ -317,7 +344,15 @@ int32_t ReadFamily(HeadReader& head, std::ostream& console) {
       return f.offset;
     }
   }
-  PlainStop({Line("Unknown model " + keyword), Line("Known models are Koren, Nolt, NoltI and NoltE.")});
+  std::vector<std::string> lines = {Line("Unknown model " + keyword), Line("Known models are Koren, Nolt, NoltI and NoltE.")};
+  std::string advice;
+  for (const Family& f : kFamilies) {
+    if (Lower(family) == Lower(f.keyword)) advice = "model families are case-sensitive; write " + std::string(f.keyword) + ".";
+  }
+  for (const std::string& hint : HeadHint(family, advice, file, head.line(), count)) {
+    lines.push_back(hint);
+  }
+  PlainStop(lines);
 }
 
 // Restricts the model families that diodes, triodes and beam tetrodes may use.
@@ -384,16 +419,32 @@ void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head
     if (line <= head_lines || record.empty() || record[0] == '#' || record[0] == '*') continue;
     const std::string text = TrimmedLine(record);
     const size_t eq = text.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string name = TrimRight(text.substr(0, eq).substr(text.find_first_not_of(" \t")));
-    if (name.empty() || name.find_first_of(" \t") != std::string::npos) continue;
+    // A keyword written with a colon instead of "=" ("FitReport: 1") is not read either.
+    const size_t colon = eq == std::string::npos ? text.find(':') : std::string::npos;
+    if (eq == std::string::npos && colon == std::string::npos) continue;
+    const size_t first = text.find_first_not_of(" \t");
+    const std::string name = TrimRight(text.substr(0, std::min(eq, colon)).substr(first));
+    if (name.empty()) continue;
+    // A name with blanks inside ("Plot Png") is only a keyword line if it resembles a keyword without them.
+    std::string joined;
+    for (const char c : name) {
+      if (c != ' ' && c != '\t') joined += c;
+    }
+    const bool blanks = joined != name;
+    const std::string like = ResembledKeyword(joined);
+    if ((blanks || colon != std::string::npos) && like.empty()) continue;
     const std::string cut = record.substr(0, kKeywordRecordLength);
     bool known = false;
     for (const KnownKeyword& k : kKnownKeywords) known = known || RecordMatchesKeyword(cut, k.name, k.match);
     if (known) continue;
-    const std::string like = ResembledKeyword(name);
-    const std::string why = like == name ? " reaches past column 80, where keywords are not read."
-                                         : " is not a keyword" + (like.empty() ? "." : "; did you mean " + like + "?");
+    std::string why = " is not a keyword" + (like.empty() ? "." : "; did you mean " + like + "?");
+    if (colon != std::string::npos) {
+      const size_t value = text.find_first_not_of(" \t", colon + 1);
+      why = " is followed by \":\", not \"=\"; write " + like + " = " +
+            (value == std::string::npos ? "value" : text.substr(value)) + ".";
+    } else if (like == name) {
+      why = " reaches past column 80, where keywords are not read.";
+    }
     WriteList(console, {"Warning: line " + RenderI(line, 0) + " of " + file + ", \"" + text + "\": " + name + why +
                         " The line is ignored."});
   }
@@ -457,7 +508,11 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
   }
 
   settings.PlotPng = OnOffKeyword(in, file, "PlotPng");
-  if (settings.PlotPng) WriteList(console, {"Plots are also written as PNG images."});
+  if (settings.PlotPng && Lower(settings.GnuplotPath) == "none") {
+    WriteList(console, {"PlotPng = 1 makes no images: the gnuplot line is none, so gnuplot is not started."});
+  } else if (settings.PlotPng) {
+    WriteList(console, {"Plots are also written as PNG images."});
+  }
 
   settings.FitReport = OnOffKeyword(in, file, "FitReport");
   if (settings.FitReport) WriteList(console, {"A fit report file is written."});
@@ -503,7 +558,7 @@ KeywordRecord FindKeyword(std::istream& in, std::string_view keyword, KeywordMat
   std::string record;
   int32_t line = 0;
   while (ReadRecord(in, record)) {
-    ++line;
+    if (++line == 1) DropByteOrderMark(record);
     if (record.size() > kKeywordRecordLength) record.resize(kKeywordRecordLength);
     if (!record.empty() && (record[0] == '#' || record[0] == '*')) continue;
     if (!RecordMatchesKeyword(record, keyword, match)) continue;
@@ -580,9 +635,9 @@ void ReadIni(Settings& settings, std::ostream& console) {
     settings.DataFile.push_back(std::move(name));
   }
 
-  const int32_t base = ReadTubeType(head, settings, console);
+  const int32_t base = ReadTubeType(head, settings, file, console);
   CheckPrerequisiteFiles(settings.TubeType);
-  settings.iModel = base + ReadFamily(head, console);
+  settings.iModel = base + ReadFamily(head, file, nfiles, console);
   ApplyFamilyRules(settings, console);
 
   settings.Pmax = head.Real("Pmax");

@@ -107,6 +107,23 @@ PointRecord ParsePointRecord(const std::string& record, const std::string& file,
   return p;
 }
 
+// True if the record reads as a point record: eight numbers, the first two whole.
+bool IsPointRecord(std::string record) {
+  for (char& c : record) {
+    if (c == ',') c = '.';
+  }
+  const std::vector<std::string_view> items = SplitItems(record);
+  if (static_cast<int>(items.size()) < kItemsPerRecord) return false;
+  int32_t whole = 0;
+  float real = 0.0f;
+  for (int i = 0; i < kItemsPerRecord; ++i) {
+    const NumberRead read = i < 2 ? ReadInteger(items[i], whole, kMeasurementNumbers)
+                                  : ReadReal(items[i], real, kMeasurementNumbers);
+    if (read != NumberRead::kOk) return false;
+  }
+  return true;
+}
+
 // The constant grid voltage of an H or F file, from its name: "_g3_x" (G3File 1, the file holds Vg3 = -x
 // and its grid column gives Vg1) or else "_g1_x" (G3File 0, Vg1 = -x, grid column gives Vg3). The number is
 // the first blank-separated item after the marker. Prints which kind the file is; stops for a name without
@@ -159,8 +176,18 @@ void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& con
   std::ifstream in;
   if (FileExists(file)) in.open(file, std::ios::binary);
   std::string record;
-  if (!in.is_open() || !ReadRecord(in, record)) {
+  // A read that fails before the end of the file (not an empty file) is an unreadable header.
+  if (!in.is_open() || (!ReadRecord(in, record) && in.bad())) {
     PlainStop({ListDirected({"Unable to open File " + file + "; aborting."})});
+  }
+  if (in.fail()) {
+    FileFault(file, "the file is empty; a .utd file holds a header line, then one line per measured point.");
+  }
+  DropByteOrderMark(record);
+  if (IsPointRecord(record)) {
+    RecordFault(file, 1,
+                "the header line is missing: line 1 holds a measured point, but the first line of a .utd file is "
+                "a header that is not read.");
   }
 
   int32_t k = 0;
@@ -186,6 +213,8 @@ void ReadOneFile(const Settings& s, int f, MeasurementSet& ms, std::ostream& con
         PlainStop({ListDirected(), ListDirected({"Max number of Vg values equals:", int32_t{kMaxCurves}}),
                    ListDirected({"Max number of Vg values exceeded."}), ListDirected({"Execution halts."})});
       }
+      // Curves of one file are mostly of one length: room for as many points as the curve before.
+      if (k > 1) mf.curve[k].pt.reserve(mf.curve[k - 1].NPts);
       const float g = r.grid + s.VgOffset;
       if (mf.G3File == 1) {
         mf.curve[k].Vg1 = g;

@@ -87,7 +87,10 @@ ParFile OpenParFile(const std::string& name) {
                ListDirected({"Execution halts."})});
   }
   std::string record;
-  while (ReadRecord(in, record)) file.records.push_back(record.substr(0, kParRecordLength));
+  while (ReadRecord(in, record)) {
+    if (file.records.empty()) DropByteOrderMark(record);
+    file.records.push_back(record.substr(0, kParRecordLength));
+  }
   return file;
 }
 

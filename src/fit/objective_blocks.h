@@ -6,8 +6,8 @@
 // their own lane types and nothing with float, so that no function compiled for a wider instruction set
 // can be picked up by baseline code.
 //
-// Every path computes the same float operations in the same order, with the same deterministic SLEEF
-// routines for exp, log, pow, tanh and atan, so the sums are the same bit for bit on every path. The
+// Every path computes the same float operations in the same order, with the laws' own exp, log, pow, tanh
+// and atan (models/law_functions.h), so the sums are the same bit for bit on every path. The
 // squared errors are added one by one in window order, exactly as the point-by-point sum does.
 #pragma once
 

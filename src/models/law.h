@@ -271,7 +271,10 @@ void Factors(const DivisionTerms<T>& d, const T& D, const T& Va, T& F, T& G) {
 }
 
 // Secondary emission of the beam tetrodes, with Sc, nu, lambda, w by magnitude and alpha' as the code
-// makes it: T = Sc Va (1 + tanh(-a' (Va - Vs/lambda + nu Vg1 + w))).
+// makes it: T = Sc Va (1 + tanh(-u)), u = a' (Va - Vs/lambda + nu Vg1 + w).
+// 1 + tanh(-u) = 2 / (1 + e^2u) is computed as 2 z / (1 + z) with z = e^-2u for u > 0 and as 2 / (1 + z)
+// with z = e^2u otherwise: z never exceeds 1, so nothing overflows, and for large u the term keeps its
+// relative precision, where 1 + tanh(-u) would be the difference of two nearly equal numbers.
 template <class T>
 struct Emission {
   T Sc, nu, lambda, w, a_p;
@@ -280,8 +283,12 @@ struct Emission {
 template <class T, class Q>
 T SecondaryEmission(const Emission<Q>& e, const Point<T>& x) {
   T arg = x.Va - x.Vs / T(e.lambda) + T(e.nu) * x.Vg1 + T(e.w);
-  T th = Tanh(-T(e.a_p) * arg);
-  return T(e.Sc) * x.Va * (T(1.0f) + th);
+  T u = T(e.a_p) * arg;
+  auto above = u > T(0.0f);
+  T lower = Select(above, -u, u);  // -|u|, with the derivative of the side u is on
+  T z = Exp(T(2.0f) * lower);
+  T share = T(2.0f) * Select(above, z, T(1.0f)) / (T(1.0f) + z);
+  return T(e.Sc) * x.Va * share;
 }
 
 // Nolt-family pentodes and beam tetrodes: the Koren term E(Vg1, Vs) divided by the law L; Ia = E F,

@@ -6,6 +6,7 @@
 #include <ceres/jet.h>
 
 #include <cmath>
+#include <limits>
 
 #include "models/law_math.h"
 
@@ -16,17 +17,36 @@ template <class S, int N>
 struct Math<ceres::Jet<S, N>> {
   using J = ceres::Jet<S, N>;
   using Mask = bool;
-  static J Exp(const J& x) { return ceres::exp(x); }
-  static J Log(const J& x) { return ceres::log(x); }
-  // x^y for a positive base with one power and one logarithm (ceres::pow takes two powers); other bases
-  // by ceres::pow, which handles zero and negative ones.
-  static J Pow(const J& x, const J& y) {
-    if (!(x.a > S(0))) return ceres::pow(x, y);
-    const S r = std::pow(x.a, y.a);
-    return J(r, (y.a * r / x.a) * x.v + (r * std::log(x.a)) * y.v);
+  // The value and the derivative factors from the laws' own functions (Math<S>), as the double laws.
+  static J Exp(const J& x) {
+    const S e = Math<S>::Exp(x.a);
+    return J(e, e * x.v);
   }
-  static J Tanh(const J& x) { return ceres::tanh(x); }
-  static J Atan(const J& x) { return ceres::atan(x); }
+  static J Log(const J& x) { return J(Math<S>::Log(x.a), x.v / x.a); }
+  // x^y for a positive base with one power and one logarithm; zero and negative bases as ceres::pow
+  // takes them (a zero base with y >= 1, and a negative one with an integer y, whose y derivative is NaN).
+  static J Pow(const J& x, const J& y) {
+    if (x.a > S(0)) {
+      const S r = Math<S>::Pow(x.a, y.a);
+      return J(r, (y.a * r / x.a) * x.v + (r * Math<S>::Log(x.a)) * y.v);
+    }
+    if (x.a == S(0) && y.a >= S(1)) return y.a > S(1) ? J(S(0)) : x;
+    const S r = Math<S>::Pow(x.a, y.a);
+    const S dx = y.a * Math<S>::Pow(x.a, y.a - S(1));
+    if (x.a < S(0) && y.a == std::floor(y.a)) {
+      J result(r, dx * x.v);
+      for (int i = 0; i < N; ++i) {
+        if (y.v[i] != S(0)) result.v[i] = std::numeric_limits<S>::quiet_NaN();
+      }
+      return result;
+    }
+    return J(r, dx * x.v + (r * Math<S>::Log(x.a)) * y.v);
+  }
+  static J Tanh(const J& x) {
+    const S t = Math<S>::Tanh(x.a);
+    return J(t, (S(1) - t * t) * x.v);
+  }
+  static J Atan(const J& x) { return J(Math<S>::Atan(x.a), (S(1) / (S(1) + x.a * x.a)) * x.v); }
   static J Sqrt(const J& x) { return ceres::sqrt(x); }
   static J Abs(const J& x) { return ceres::abs(x); }
   // The laws write Max(x, limit) and Min(x, limit). Where x stands on its limit the derivative is x's own:

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace tubefit {
 namespace law {
@@ -19,23 +21,22 @@ namespace law {
 template <class T>
 struct Math;
 
-// SLEEF's deterministic 1-ulp routines for one float, the same bit for bit as the ones the vector kernels
-// use (on a processor with FMA; ScalarMathHasFma tells).
-float SleefExp(float x);
-float SleefLog(float x);
-float SleefPow(float x, float y);
-float SleefTanh(float x);
-float SleefAtan(float x);
-bool ScalarMathHasFma();
-
+// Math<float> and Math<double> take exp, log, pow, tanh and atan from models/law_functions.h: the same
+// bits as the vector lanes, on every processor and C library. (Defined in law_math.cpp, so that no code
+// built for a wider instruction set is shared with the baseline.)
+//
+// A float type also names its double type Wide, with Widen and Narrow (round to nearest); a double type
+// gives what the functions of law_functions.h use: == and the mask operators & and |, and Int, the 64-bit
+// representation with Bits and FromBits.
 template <>
 struct Math<float> {
   using Mask = bool;
-  static float Exp(float x) { return SleefExp(x); }
-  static float Log(float x) { return SleefLog(x); }
-  static float Pow(float x, float y) { return SleefPow(x, y); }
-  static float Tanh(float x) { return SleefTanh(x); }
-  static float Atan(float x) { return SleefAtan(x); }
+  using Wide = double;
+  static float Exp(float x);
+  static float Log(float x);
+  static float Pow(float x, float y);
+  static float Tanh(float x);
+  static float Atan(float x);
   static float Sqrt(float x) { return std::sqrt(x); }
   static float Abs(float x) { return std::fabs(x); }
   static float Max(float x, float y) { return std::fmax(x, y); }
@@ -43,16 +44,19 @@ struct Math<float> {
   static bool IsInf(float x) { return std::isinf(x); }
   static float Select(bool m, float a, float b) { return m ? a : b; }
   static bool Any(bool m) { return m; }
+  static double Widen(float x) { return static_cast<double>(x); }
+  static float Narrow(double x) { return static_cast<float>(x); }
 };
 
 template <>
 struct Math<double> {
   using Mask = bool;
-  static double Exp(double x) { return std::exp(x); }
-  static double Log(double x) { return std::log(x); }
-  static double Pow(double x, double y) { return std::pow(x, y); }
-  static double Tanh(double x) { return std::tanh(x); }
-  static double Atan(double x) { return std::atan(x); }
+  using Int = uint64_t;
+  static double Exp(double x);
+  static double Log(double x);
+  static double Pow(double x, double y);
+  static double Tanh(double x);
+  static double Atan(double x);
   static double Sqrt(double x) { return std::sqrt(x); }
   static double Abs(double x) { return std::fabs(x); }
   static double Max(double x, double y) { return std::fmax(x, y); }
@@ -60,6 +64,16 @@ struct Math<double> {
   static bool IsInf(double x) { return std::isinf(x); }
   static double Select(bool m, double a, double b) { return m ? a : b; }
   static bool Any(bool m) { return m; }
+  static Int Bits(double x) {
+    Int b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+  }
+  static double FromBits(Int b) {
+    double x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+  }
 };
 
 template <class T>

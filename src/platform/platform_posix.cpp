@@ -61,6 +61,40 @@ bool ProgramFound(const std::string& name) {
   return false;
 }
 
+int RunInFolder(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                const std::string& log) {
+  if (program.empty()) return -1;
+  // Everything the child needs is made before the fork: after it only async-signal-safe calls are made.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    if (chdir(folder.c_str()) != 0 || in < 0) _exit(127);
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+std::string ThisProgramPath(const std::string& fallback) {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return fallback;
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
 long ProcessNumber() { return static_cast<long>(getpid()); }
 
 bool ReplaceFileAtomically(const std::string& from, const std::string& to) {

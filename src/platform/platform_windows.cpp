@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "plot/run_command.h"
@@ -139,6 +141,45 @@ int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input) {
 }
 
 bool ProgramFound(const std::string& name) { return !FindProgram(name).empty(); }
+
+int RunInFolder(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                const std::string& log) {
+  if (program.empty() || !IsFile(program)) return -1;
+  std::wstring command_line = QuotedArgument(Widen(program));
+  for (const std::string& arg : args) command_line += L' ' + QuotedArgument(Widen(arg));
+  const std::string log_path = HasFolderPart(log) ? log : folder + "\\" + log;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out = CreateFileW(Widen(log_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return 127;
+  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(Widen(program).c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, Widen(folder).c_str(), &startup, &process);
+  CloseHandle(out);
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  if (!started) return 127;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  const BOOL known = GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return known ? static_cast<int>(status) : -1;
+}
+
+std::string ThisProgramPath(const std::string& fallback) {
+  char buffer[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  if (n == 0 || n >= sizeof buffer) return fallback;
+  return std::string(buffer, n);
+}
 
 long ProcessNumber() { return static_cast<long>(GetCurrentProcessId()); }
 

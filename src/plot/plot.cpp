@@ -148,8 +148,8 @@ bool EnvironmentSet(const char* name) {
 }
 
 // An interactive gnuplot without a display and without a terminal chosen by GNUTERM would draw nowhere and
-// wait at its "pause -1" for a key. Only programs named gnuplot are taken to be gnuplot; a stand-in (a
-// script, /bin/true) is started as it is.
+// wait at its "pause -1" for a key. Only programs named gnuplot are taken to be gnuplot; a stand-in program
+// is started as it is.
 bool GnuplotWithoutDisplay(const std::string& program) {
   const std::string base = program.substr(FileNameStart(program));
   if (base.rfind("gnuplot", 0) != 0) return false;

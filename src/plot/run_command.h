@@ -22,4 +22,15 @@ int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input = Chil
 // file of that name in a folder of PATH.
 bool ProgramFound(const std::string& name);
 
+// Starts `program` (a path) with the arguments `args` (argv[0] excluded) in the folder `folder`, standard
+// input from the null device, standard output and standard error to the file `log` (a path relative to
+// `folder` or absolute, created or replaced), and waits until it has ended. Returns its exit status (128 +
+// the signal number if a signal ended it), or -1 if it could not be started (127 if the program could not
+// be executed after the start). Safe to call from several threads at once.
+int RunInFolder(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                const std::string& log);
+
+// The path of this program's executable file, or `fallback` (argv[0]) when the system does not tell it.
+std::string ThisProgramPath(const std::string& fallback);
+
 }  // namespace tubefit

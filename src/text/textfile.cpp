@@ -28,6 +28,10 @@ bool ReadRecord(std::istream& in, std::string& record) {
   return true;
 }
 
+void DropByteOrderMark(std::string& first_record) {
+  if (first_record.rfind("\xEF\xBB\xBF", 0) == 0) first_record.erase(0, 3);
+}
+
 std::string TrimmedLine(const std::string& record) {
   std::string line = record.substr(0, 132);
   const size_t bang = line.find('!');

@@ -14,6 +14,10 @@ bool FileExists(const std::string& name);
 // Returns false at end of file.
 bool ReadRecord(std::istream& in, std::string& record);
 
+// Removes the UTF-8 byte-order mark that some editors (Notepad) write at the start of a file, from the
+// first record of a file.
+void DropByteOrderMark(std::string& first_record);
+
 // The trimmed line of a record: at most its first 132 characters, cut at the first "!", without trailing
 // blanks and TABs.
 std::string TrimmedLine(const std::string& record);
