@@ -62,7 +62,9 @@ if [ ! -f "$PREFIX/lib/libgtest.a" ] || [ ! -f "$PREFIX/lib/libgmock.a" ]; then
 fi
 
 # Ceres Solver's source, through the private apt configuration.
-if [ ! -f "$PREFIX/lib/libceres.a" ]; then
+# The stamp names the build options: a cache built with other options is built again.
+CERES_STAMP="$PREFIX/ceres-miniglog-fatal.stamp"
+if [ ! -f "$PREFIX/lib/libceres.a" ] || [ ! -f "$CERES_STAMP" ]; then
   APT="$CACHE/apt"
   mkdir -p "$APT/lists/partial" "$APT/archives/partial" "$APT/sources"
   cat >"$APT/sources.list" <<EOF
@@ -80,10 +82,11 @@ EOF
   CERES_SRC=$(ls -d "$CACHE"/ceres-solver-*/ | head -n 1)
   echo "Building Ceres Solver for mingw from $CERES_SRC (several minutes)"
   rm -rf "$CACHE/build-ceres"
+  # Miniglog logs fatal errors only (level -3), as the Linux build sets glog's minloglevel.
   # Only the dense solvers are used, so the Schur specialisations are left out (a much shorter build).
   cmake -S "$CERES_SRC" -B "$CACHE/build-ceres" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF \
-    -DMINIGLOG=ON -DGFLAGS=OFF -DSUITESPARSE=OFF -DCXSPARSE=OFF -DLAPACK=OFF -DACCELERATESPARSE=OFF \
+    -DMINIGLOG=ON -DMINIGLOG_MAX_LOG_LEVEL=-3 -DGFLAGS=OFF -DSUITESPARSE=OFF -DCXSPARSE=OFF -DLAPACK=OFF -DACCELERATESPARSE=OFF \
     -DSCHUR_SPECIALIZATIONS=OFF -DBUILD_TESTING=OFF -DBUILD_EXAMPLES=OFF -DBUILD_BENCHMARKS=OFF \
     -DBUILD_DOCUMENTATION=OFF -DPROVIDE_UNINSTALL_TARGET=OFF -DEigen3_DIR=/usr/share/eigen3/cmake \
     -DCMAKE_CXX_FLAGS="-ffp-contract=off" >"$CACHE/ceres-configure.log"
@@ -92,5 +95,6 @@ EOF
   # The licence text goes into the Windows zip.
   cp "$CERES_SRC/LICENSE" "$PREFIX/LICENSE-ceres-solver.txt"
   rm -rf "$CACHE/build-ceres"
+  touch "$CERES_STAMP"
 fi
 echo "Windows cross-build dependencies ready in $PREFIX"
