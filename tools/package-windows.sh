@@ -20,7 +20,8 @@ mkdir -p "$stage/examples" "$stage/licences"
 # Text files for Windows users get CRLF line ends (Notepad of Windows 10 reads LF too, older ones do not).
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 
-cp "$build/tubefit.exe" "$stage/"
+# Without its symbol table: a third of the size.
+x86_64-w64-mingw32-strip -o "$stage/tubefit.exe" "$build/tubefit.exe"
 crlf "$top/tools/windows/README-Windows.txt" "$stage/README-Windows.txt"
 for folder in "$top"/examples/*/; do
   example=$(basename "$folder")
