@@ -585,6 +585,30 @@ TEST_F(ReadIniTest, ExtensionKeywords) {
              {" Error reading Model.ini, line 8: unknown Minimiser, found \"newton\"; known minimisers are powell and lm."});
   ExpectHalt(Read(head + Lines({"FitReport = yes"})),
              {" Error reading Model.ini, line 8: expected a whole number for FitReport, found \"yes\"."});
+
+  // The subcircuit name, the operating point (Report is not taken from the FitReport line) and the page.
+  const IniResult named = Read(head + Lines({"FitReport = 1", "ModelName = ECC83 (JJ)", "OperatingPoint = 250 , -1.5",
+                                              "Report = md"}));
+  ASSERT_FALSE(named.stopped);
+  EXPECT_EQ(named.settings.ModelName, "ECC83__JJ_");
+  EXPECT_TRUE(named.settings.OperatingPoint.set);
+  EXPECT_EQ(named.settings.OperatingPoint.Va, 250.0f);
+  EXPECT_EQ(named.settings.OperatingPoint.Vg1, -1.5f);
+  EXPECT_EQ(named.settings.Report, ReportFormat::kMd);
+  EXPECT_TRUE(Contains(named.console,
+                       " A fit report file is written.\n"
+                       " The model name ECC83 (JJ) holds characters a SPICE name cannot; the subcircuit is named "
+                       "ECC83__JJ_.\n Small-signal values are given at the operating point Va = 250 V, Vg1 = -1.5 V.\n"
+                       " A fit report page ECC83__JJ_.md is written.\n"));
+  ExpectHalt(Read(head + Lines({"OperatingPoint = 250"})),
+             {" Error reading Model.ini, line 8: OperatingPoint of tube T needs 2 values (Va, Vg1), found 1."});
+  ExpectHalt(Read(head + Lines({"OperatingPoint = 250, minus two"})),
+             {" Error reading Model.ini, line 8: expected a number for Vg1 of OperatingPoint, found \"minus two\"."});
+  ExpectHalt(Read(head + Lines({"Report = pdf"})),
+             {" Error reading Model.ini, line 8: unknown Report, found \"pdf\"; known are html and md."});
+  Touch("Triode.par");
+  const IniResult pentode = Read(Head("P", "Nolt") + Lines({"OperatingPoint = 250, -2"}));
+  ExpectHalt(pentode, {" Error reading Model.ini, line 8: OperatingPoint of tube P needs 3 values (Va, Vg1, Vs), found 2."});
 }
 
 TEST_F(ReadIniTest, UnopenableFileStopsWithPaddedName) {

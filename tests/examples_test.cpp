@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "fit/objective.h"
+#include "models/models.h"
 #include "process_support.h"
 #include "test_support.h"
 
@@ -499,6 +500,140 @@ TEST(ExamplesBatch, EveryRunWritesWhatItWritesAlone) {
     }
     EXPECT_EQ(cells, fitted.size()) << name;
   }
+}
+
+// The path of a program on PATH, or empty.
+std::string OnPath(const std::string& name) { return tubefit::testsupport::ProgramOnPath(name); }
+
+// The value after "name = " on the console line that starts with "   name = "; NaN when there is none.
+double ConsoleValue(const std::vector<std::string>& lines, const std::string& name) {
+  for (const std::string& line : lines)
+    if (line.rfind("   " + name + " = ", 0) == 0) return std::stod(line.substr(name.size() + 6));
+  return std::nan("");
+}
+
+// The triode example under a file name with a blank, with a model name left to the default, the operating
+// point, the Markdown page and the ngspice form. The blank is mended in the subcircuit name (ngspice
+// refuses ".SUBCKT ecc83 table 1 2 3"); the small-signal values agree with central differences of Model at
+// the printed final estimates; Fit.txt and the page carry them.
+TEST_F(ExamplesTest, TriodeOperatingPointMarkdownPageAndMendedName) {
+  const fs::path dir = NewDir("triode_operating_point");
+  CopyFolder(fs::path(kSource) / "examples" / "triode", dir, false);
+  fs::rename(dir / "ecc83.utd", dir / "ecc83 table.utd");
+  std::string ini = ReadText(dir / "Model.ini");
+  ini.replace(ini.find("ecc83 "), 6, "ecc83 table ");
+  std::ofstream(dir / "Model.ini", std::ios::binary | std::ios::trunc)
+      << ini << "SpiceDialect = ngspice\r\nOperatingPoint = 250, -2\r\nReport = md\r\n";
+  std::string console;
+  ASSERT_EQ(RunIn(dir, "Model.ini", console, ""), 0) << console;
+  const std::vector<std::string> lines = SplitLines(console);
+  EXPECT_EQ(CountPrefix(lines, " The model name ecc83 table holds characters a SPICE name cannot; the subcircuit "
+                               "is named ecc83_table."), 1);
+  EXPECT_EQ(CountPrefix(lines, " A fit report page ecc83_table.md is written."), 1);
+  const std::vector<std::string> cir = SplitLines(ReadText(dir / "ecc83 table.cir"));
+  ASSERT_GT(cir.size(), 5u);
+  EXPECT_EQ(cir[1], "* Pins: 1 = A (anode), 2 = G (grid), 3 = C (cathode)");
+  const std::string fit_line = "* Fit: triode, Koren model, R2 = ";
+  ASSERT_EQ(cir[2].substr(0, fit_line.size()), fit_line);
+  EXPECT_TRUE(tubefit::testsupport::RelNear(std::stod(cir[2].substr(fit_line.size())), LastR2(lines), 1e-6));
+  EXPECT_NE(cir[2].find(" A^2, "), std::string::npos);
+  EXPECT_EQ(cir[4], ".SUBCKT ecc83_table 1 2 3; A G C;");
+
+  tubefit::ParamSet ps;
+  tubefit::ParamIdent(1, ps);
+  const std::map<std::string, float> fitted = FinalEstimates(lines);
+  for (int i = 1; i <= ps.NFit; ++i) {
+    std::string name = ps.name[i].substr(0, ps.name[i].find(' '));
+    ps.P[i] = fitted.at(name);
+  }
+  auto ia = [&](float va, float vg) {
+    tubefit::ParamVector P = ps.P;
+    float a = 0.0f, s = 0.0f;
+    tubefit::Model(1, va, va, vg, 0.0f, P, ps.slot, a, s);
+    return static_cast<double>(a);
+  };
+  const double gm = (ia(250.0f, -1.9f) - ia(250.0f, -2.1f)) / 0.2;
+  const double ga = (ia(251.0f, -2.0f) - ia(249.0f, -2.0f)) / 2.0;
+  EXPECT_TRUE(tubefit::testsupport::RelNear(ConsoleValue(lines, "Ia"), ia(250.0f, -2.0f) * 1e3, 1e-4));
+  EXPECT_TRUE(tubefit::testsupport::RelNear(ConsoleValue(lines, "gm"), gm * 1e3, 1e-3));
+  EXPECT_TRUE(tubefit::testsupport::RelNear(ConsoleValue(lines, "ra"), 1e-3 / ga, 1e-3));
+  EXPECT_TRUE(tubefit::testsupport::RelNear(ConsoleValue(lines, "mu"), gm / ga, 1e-3));
+  EXPECT_EQ(CountPrefix(lines, " Operating point written to file Fit.txt"), 1);
+  const std::string fit_txt = ReadText(dir / "Fit.txt");
+  EXPECT_EQ(fit_txt.substr(0, fit_txt.find('\n')), " Small-signal values of the fitted model at Va = 250 V, Vg1 = -2 V:");
+  EXPECT_EQ(SplitLines(fit_txt).size(), 5u);
+
+  const std::string md = ReadText(dir / "ecc83_table.md");
+  for (const char* piece : {"# ecc83_table: triode, Koren model\n", "| parameter | value | standard variance (%) |\n",
+                            "| all |  | ", "## Operating point\n", "| ra | ", "| 1 | A | anode |\n",
+                            "```\n* ecc83_table: tube model"}) {
+    EXPECT_NE(md.find(piece), std::string::npos) << piece;
+  }
+  EXPECT_EQ(md.find("<img"), std::string::npos);
+
+  // ngspice accepts the file and finds the subcircuit by its mended name.
+  if (OnPath("ngspice").empty()) return;
+  fs::copy_file(dir / "ecc83 table.cir", dir / "t.cir");
+  std::ofstream(dir / "load.cir") << "load\n.include t.cir\nVA a 0 250\nVG g 0 -2\nX1 a g 0 ecc83_table\n"
+                                     ".control\nop\nprint i(VA)\nquit\n.endc\n.end\n";
+  const std::string cmd = "cd '" + dir.string() + "' && timeout 60 ngspice -n -b load.cir </dev/null >load.out 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_NE(ReadText(dir / "load.out").find("i(va) = "), std::string::npos) << ReadText(dir / "load.out");
+}
+
+// The pentode example with its images and the HTML page in headless Chromium: every image is drawn (a
+// check copy of the page counts the decoded images), the page itself logs nothing to the browser console,
+// and it holds no script and refers to no other file.
+TEST_F(ExamplesTest, PentodeImagesAndHtmlPageInChromium) {
+  const std::string gnuplot = OnPath("gnuplot");
+  if (gnuplot.empty()) GTEST_SKIP() << "gnuplot is not on PATH (Debian package gnuplot-nox)";
+  const fs::path dir = NewDir("pentode_html");
+  for (const Step& step : {kPentodeX, Step{"pentode", "Model.ini", {}}}) {
+    CopyFolder(fs::path(kSource) / "examples" / step.folder, dir, false);
+    std::string ini = ReadText(dir / step.config);
+    ini = gnuplot + ini.substr(ini.find("\r\n"));
+    if (step.folder == "pentode") ini += "PlotPng = 1\r\nReport = html\r\nModelName = EL84\r\nOperatingPoint = 250, -6, 250\r\n";
+    std::ofstream(dir / step.config, std::ios::binary | std::ios::trunc) << ini;
+    std::string console;
+    ASSERT_EQ(RunIn(dir, step.config, console, ""), 0) << console;
+    if (step.folder != "pentode") continue;
+    const std::vector<std::string> lines = SplitLines(console);
+    EXPECT_EQ(CountPrefix(lines, " Plot image written: "), 9);
+    EXPECT_EQ(CountPrefix(lines, " Plot image written: EL84_overview.png"), 1);
+    EXPECT_EQ(CountPrefix(lines, " Fit report page written to file EL84.html"), 1);
+  }
+  const std::string page = ReadText(dir / "EL84.html");
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  size_t images = 0;
+  for (size_t at = page.find(" src=\""); at != std::string::npos; at = page.find(" src=\"", at + 1)) {
+    EXPECT_EQ(page.compare(at + 6, 26, "data:image/svg+xml;base64,"), 0);
+    ++images;
+  }
+  EXPECT_EQ(images, 8u);
+  for (const char* piece : {"<td>RMS error of Is</td>", "<h2 id=\"operating\">Operating point</h2>", "<td>G2</td><td>screen grid</td>",
+                            ".SUBCKT EL84 1 2 3 4 ; A G2 G1 C;", "<td>el84_tri</td>"}) {
+    EXPECT_NE(page.find(piece), std::string::npos) << piece;
+  }
+
+  const std::string chromium = OnPath("chromium");
+  if (chromium.empty()) GTEST_SKIP() << "chromium is not on PATH (Debian package chromium)";
+  std::string check = page;
+  check.insert(check.rfind("</body>"),
+               "<script>window.onload = function() { let n = 0; for (const i of document.images) "
+               "if (i.complete && i.naturalWidth > 0) n++; document.body.setAttribute('data-shown', n + ' of ' + "
+               "document.images.length); };</script>");
+  std::ofstream(dir / "check.html") << check;
+  const std::string browser = "cd '" + dir.string() + "' && timeout 120 '" + chromium +
+                              "' --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                              "--disable-background-networking --disable-component-update --disable-sync "
+                              "--enable-logging=stderr --v=0 --user-data-dir='" + (dir / "profile").string() + "' ";
+  ASSERT_EQ(std::system((browser + "--window-size=1200,4000 --screenshot='" + (dir / "page.png").string() +
+                         "' 'file://" + (dir / "EL84.html").string() + "' >shot.out 2>shot.err </dev/null").c_str()), 0);
+  EXPECT_GT(fs::file_size(dir / "page.png"), 100000u);
+  EXPECT_EQ(ReadText(dir / "shot.err").find("CONSOLE"), std::string::npos) << ReadText(dir / "shot.err");
+  ASSERT_EQ(std::system((browser + "--dump-dom 'file://" + (dir / "check.html").string() +
+                         "' >dom.out 2>dom.err </dev/null").c_str()), 0);
+  EXPECT_NE(ReadText(dir / "dom.out").find("data-shown=\"8 of 8\""), std::string::npos) << ReadText(dir / "dom.err");
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ExamplesTest, ::testing::ValuesIn(Examples()),

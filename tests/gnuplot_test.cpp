@@ -153,19 +153,18 @@ TEST_F(GnuplotTest, PlotPngRendersEveryScriptOfTwoPentodeFiles) {
             " Plot image written: p1.png\n"
             " Plot image written: p1_screen.png\n"
             " Plot image written: p2.png\n"
-            " Plot image written: p2_screen.png\n");
-  for (const char* image : {"p1.png", "p1_screen.png", "p2.png", "p2_screen.png"})
+            " Plot image written: p2_screen.png\n"
+            " Plot image written: overview.png\n");
+  for (const char* image : {"p1.png", "p1_screen.png", "p2.png", "p2_screen.png", "overview.png"})
     EXPECT_TRUE(IsPng(image)) << image;
 }
 
-TEST_F(GnuplotTest, ScriptNamingAMissingFileEndsWithAnErrorStatus) {
+TEST_F(GnuplotTest, ImageOfAMissingFileEndsWithAnErrorStatus) {
   Triode("triode", 3);
   WriteFiles();
-  // A script whose data file is gone: gnuplot ends with a non-zero status, which the PNG report relies on.
-  std::ofstream("triode.plt") << "plot 'missing.dat'\n pause -1\n";
-  std::vector<std::string> scripts = ScriptList(s);
-  ASSERT_EQ(scripts.size(), 1u);
-  const int status = RunProgramArgs(GnuplotPngArgs(gnuplot, scripts, {"triode.png"}), ChildInput::kNull);
+  // Commands whose data file is gone: gnuplot ends with a non-zero status, which the PNG report relies on.
+  const std::vector<PlotImage> images = {{"triode.png", ImageTerminal(ImageKind::kPng, 640, 480), "plot 'missing.dat'", ""}};
+  const int status = RunProgramArgs(GnuplotImageArgs(gnuplot, images), ChildInput::kNull);
   EXPECT_NE(status, 0);
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "models/models.h"
+#include "models/small_signal.h"
 #include "plot/run_command.h"
 #include "process_support.h"
 #include "spice/spice.h"
@@ -275,6 +276,64 @@ TEST_F(NgspiceSim, HepthodeAndG3Pentode) {
   CheckBoth({"g3 pentode", SpiceWriter::kPenthodeg3, 25, "Penthodeg3NE",
              NoltValues({{"mu'", 8.5f}, {"ex'", 1.25f}, {"kG1'", 25.5f}, {"V0", 2.5f}, {"mu3", 5.0f}}),
              Grid({50, 100, 200, 300}, {100, 200}, {0, -2, -5}, {0, -10, -30})});
+}
+
+// The operating point and the small-signal derivatives of the written ngspice file (ngspice's own
+// linearisation in an AC analysis: AC 1 V on the grid of one copy gives gm, on the anode of another 1/ra)
+// against the exact derivatives of the fitted law, for a fitted triode and a fitted Nolt pentode.
+TEST_F(NgspiceSim, OperatingPointAndSmallSignalValues) {
+  struct OpCase {
+    SpiceWriter writer;
+    int32_t code;
+    std::map<std::string, float> values;
+    Point at;
+  };
+  const std::vector<OpCase> cases = {
+      {SpiceWriter::kTriode, 1,
+       {{"kVB", 7911.582f}, {"kG1", 1076.959f}, {"kp", 641.8906f}, {"ex", 1.59902f}, {"mu", 88.04228f}},
+       {250, 250, -2, 0}},
+      {SpiceWriter::kPenthode, 12,
+       {{"alpha_s", 3.797861f}, {"beta", 0.1539741f}, {"A", 2.571723e-07f}, {"kG2", 1012.758f}, {"kG1", 193.3678f},
+        {"mu", 47.45427f}, {"ex", 1.274096f}, {"kp", 401.6365f}, {"kVB", 1788.572f}},
+       {150, 100, -1, 0}}};
+  for (const OpCase& c : cases) {
+    SCOPED_TRACE(c.code);
+    const TestParams t = MakeParams(c.code, c.values);
+    std::ostringstream console;
+    const std::string file = WriteSpiceFile(c.writer, "TUBE", t.P, t.s, c.code, SpiceDialect::kNgspice, console,
+                                            SpicePrecision::kFull);
+    const bool screen = c.writer == SpiceWriter::kPenthode;
+    std::ostringstream net;
+    net << "small signal\n.include " << file << "\n";
+    for (int k = 1; k <= 2; ++k) {
+      net << "VA" << k << " a" << k << " 0 DC " << c.at.Va << (k == 2 ? " AC 1" : "") << "\n";
+      net << "VG" << k << " g" << k << " 0 DC " << c.at.Vg1 << (k == 1 ? " AC 1" : "") << "\n";
+      if (screen) net << "VS" << k << " s" << k << " 0 DC " << c.at.Vs << "\n";
+      net << "X" << k << " a" << k << (screen ? " s" + std::to_string(k) : "") << " g" << k << " 0 TUBE\n";
+    }
+    net << ".options reltol=1e-9 abstol=1e-15 vntol=1e-9\n.control\nset numdgt=12\nop\nprint i(VA1)"
+        << (screen ? " i(VS1)" : "") << "\nac lin 1 1 1\nlet gm = -real(i(VA1))\nlet ga = -real(i(VA2))\n"
+        << "print gm ga\nquit\n.endc\n.end\n";
+    std::ofstream("op.cir") << net.str();
+    ASSERT_EQ(std::system("timeout 120 ngspice -n -b op.cir < /dev/null > op.out 2>&1"), 0) << ReadAll("op.out");
+    std::map<std::string, double> v;
+    std::istringstream lines(ReadAll("op.out"));
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream words(line);
+      std::string name, eq;
+      double value = 0.0;
+      if (words >> name >> eq >> value && eq == "=") v[name] = value;
+    }
+    ASSERT_EQ(v.count("ga"), 1u) << ReadAll("op.out");
+    SmallSignal ss;
+    ASSERT_TRUE(SmallSignalAt(c.code, t.P, t.s, c.at.Va, c.at.Vs, c.at.Vg1, c.at.Vg3, ss));
+    // The 1G resistor across anode and cathode carries Va/1G and adds 1 nS to the anode conductance.
+    EXPECT_TRUE(testsupport::RelNear(-v["i(va1)"] - c.at.Va / kRcp, ss.Ia, 1e-4)) << "Ia";
+    if (screen) EXPECT_TRUE(testsupport::RelNear(-v["i(vs1)"], ss.Is, 1e-4)) << "Is";
+    EXPECT_TRUE(testsupport::RelNear(v["gm"], ss.dIa_dVg1, 1e-4)) << "gm";
+    EXPECT_TRUE(testsupport::RelNear(v["ga"] - 1.0 / kRcp, ss.dIa_dVa, 1e-4)) << "1/ra";
+  }
 }
 
 }  // namespace

@@ -498,21 +498,15 @@ TEST(GnuplotArgs, LongCommandIsKeptWhole) {
   EXPECT_GT(total, 512u);
 }
 
-TEST(GnuplotPngArgs, TerminalAndOutputBeforeEachScript) {
+TEST(GnuplotImageArgs, TerminalOutputAndCommandsOfEachImage) {
   const std::string terminal =
       "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1024,768 } "
-      "else { set terminal png size 1024,768 }; ";
-  EXPECT_EQ(GnuplotPngArgs("/usr/bin/gnuplot", {"a.plt", "a.spl"}, {"a.png", "a_screen.png"}),
-            (std::vector<std::string>{"/usr/bin/gnuplot", "-e", terminal + "set output 'a.png'", "a.plt", "-e",
-                                      terminal + "set output 'a_screen.png'", "a.spl"}));
-}
-
-TEST(GnuplotPngArgs, QuoteInImageNameIsDoubled) {
-  const std::vector<std::string> argv = GnuplotPngArgs("gnuplot", {"o'k.plt"}, {"o'k.png"});
-  ASSERT_EQ(argv.size(), 4u);
-  const std::string tail = "; set output 'o''k.png'";
-  ASSERT_GT(argv[2].size(), tail.size());
-  EXPECT_EQ(argv[2].substr(argv[2].size() - tail.size()), tail);
+      "else { set terminal png size 1024,768 }";
+  EXPECT_EQ(ImageTerminal(ImageKind::kPng, 1024, 768), terminal);
+  EXPECT_EQ(ImageTerminal(ImageKind::kSvg, 800, 600), "set terminal svg size 800,600 background rgb 'white'");
+  EXPECT_EQ(GnuplotImageArgs("/usr/bin/gnuplot", {{"a.png", terminal, "plot 1", ""}, {"o'k.svg", "T", "plot 2", ""}}),
+            (std::vector<std::string>{"/usr/bin/gnuplot", "-e", terminal + "; set output 'a.png'; plot 1; set output",
+                                      "-e", "T; set output 'o''k.svg'; plot 2; set output"}));
 }
 
 // ---------------------------------------------------------------- process start
@@ -726,41 +720,51 @@ TEST_F(WrtPlotTest, FileThatCannotBeWrittenStopsNamingIt) {
   }
 }
 
-TEST_F(WrtPlotTest, PngRunGetsNullInputAndPngSettings) {
+TEST_F(WrtPlotTest, PngRunGetsNullInputAndImageCommands) {
   Pentode();
   s.PlotPng = true;
+  s.ModelName = "EF86";
   WriteExecutable(fake,
                   "args args.txt\nstdin stdin.txt\ntouch p1.png\ntouch p1_screen.png\ntouch p2.png\n"
-                  "touch p2_screen.png\n");
+                  "touch p2_screen.png\ntouch EF86_overview.png\n");
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(),
             " Plot image written: p1.png\n"
             " Plot image written: p1_screen.png\n"
             " Plot image written: p2.png\n"
-            " Plot image written: p2_screen.png\n");
+            " Plot image written: p2_screen.png\n"
+            " Plot image written: EF86_overview.png\n");
   EXPECT_EQ(ReadFile("stdin.txt"), "eof\n");
   const std::vector<std::string> args = Lines(ReadFile("args.txt"));
-  ASSERT_EQ(args.size(), 12u);
+  ASSERT_EQ(args.size(), 10u);
   EXPECT_EQ(args[0], "-e");
-  EXPECT_NE(args[1].find("'p1.png'; set termoption noenhanced; set title 'p1: pentode, Koren model'"), std::string::npos);
-  EXPECT_EQ(args[2], "p1.plt");
-  EXPECT_NE(args[4].find("'p1_screen.png'; set termoption noenhanced; set title 'p1 (screen current): "), std::string::npos);
-  EXPECT_EQ(args[5], "p1.spl");
-  EXPECT_EQ(args[8], "p2.plt");
-  EXPECT_EQ(args[11], "p2.spl");
+  EXPECT_NE(args[1].find("'p1.png'; set termoption noenhanced; set title \"p1: pentode, Koren model"), std::string::npos);
+  EXPECT_NE(args[3].find("'p1_screen.png'; set termoption noenhanced; set title \"p1 (screen current): "), std::string::npos);
+  // The screen image has no Pmax curve; the overview holds all four plots in two columns.
+  EXPECT_EQ(args[3].find("Pmax"), std::string::npos);
+  EXPECT_NE(args[9].find("set output 'EF86_overview.png'; set multiplot layout 2,2; "), std::string::npos);
+  EXPECT_EQ(args[9].substr(args[9].size() - 29), "; unset multiplot; set output");
+  // The scripts stay as specified; the points of the images are in their own file, a block per curve.
+  EXPECT_EQ(Lines(ReadFile("p1.plt"))[4].substr(0, 12), "plot 'p1.dat");
+  EXPECT_EQ(Lines(ReadFile("p1.pts")).size(), 2u * 7u + 2u);
 }
 
-TEST_F(WrtPlotTest, PngSettingsTitleKeyRangeAndColours) {
+TEST_F(WrtPlotTest, ImageCommandsTitleRangeColoursPointsAndPmax) {
   // Measured 2.5, 5, 7.5, 10 mA against fitted 25, 50, 75, 100 mA at 25..100 V (and 0 at 0 V): RMS error
-  // sqrt((22.5^2 + 45^2 + 67.5^2 + 90^2) / 5) = 55.11 mA; y range 0 to 10 mA plus 5 %.
+  // sqrt((0^2 + 22.5^2 + 45^2 + 67.5^2) / 4) = 42.09 mA over the 4 points with Va Ia < 0.6 W (the last, 1 W,
+  // is outside: hollow); y range 0 to 10 mA plus 5 %; the Pmax hyperbola 600 mA V / Va.
   Diode();
-  s.Pmax = 2.0f;
-  const std::string text = PngSettings(s, ms, 1, ps.P, ps.slot, false);
-  EXPECT_EQ(text.substr(0, text.find("; set linetype 2 ")),
-            "set termoption noenhanced; set title 'd: diode, Koren model, RMS error 55.1 mA over 5 points in the "
-            "fit'; set key noautotitle title 'Points: measured'; set linetype 1 lc rgb '#000000' pt 7 ps 0.7; "
-            "set yrange [0:10.5]");
-  EXPECT_EQ(text.substr(text.rfind("; set linetype")), "; set linetype 21 lc rgb '#8b008b' lw 1.5");
+  s.Pmax = 0.6f;
+  EXPECT_EQ(ImageCommands(s, ms, 1, ps.P, ps.slot, false),
+            "set termoption noenhanced; set title \"d: diode, Koren model\\nRMS error 42.1 mA over 4 points in the "
+            "fit\\nmeasured points: filled inside the fit window, hollow outside\"; set xlabel 'Anode Voltage (V)'; "
+            "set ylabel 'Anode Current (mA)'; set key reverse Left right outside noautotitle; set grid; set samples "
+            "500; set yrange [0:10.5]; plot 'd.fit' skip 1 u 1:2 w l lw 1.5 lc rgb '#e6194b' title 'fitted', "
+            "'d.pts' index 0 u 1:2:($4 > 0 ? 7 : 6) w p pt variable ps 0.8 lc rgb '#e6194b', (x > 0 ? 600 / x : "
+            "1/0) w l dt 2 lw 1.5 lc rgb '#505050' title 'Pmax = 0.6 W (Ia = Pmax/Va)'");
+  EXPECT_EQ(PointsText(s, ms, 1),
+            "   0.00000   0.00000   0.00000 1\n  25.00000   2.50000   0.00000 1\n  50.00000   5.00000   0.00000 1\n"
+            "  75.00000   7.50000   0.00000 1\n 100.00000  10.00000   0.00000 0\n");
 }
 
 TEST_F(WrtPlotTest, FailedPngRunSaysNoImagesWereMade) {

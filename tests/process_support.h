@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -63,6 +64,23 @@ inline std::string WriteStandIn(const std::string& path, const std::string& acti
   EXPECT_FALSE(error) << "cannot copy the stand-in to " << program << ": " << error.message();
   std::ofstream(program + ".actions", std::ios::binary) << actions;
   return program;
+}
+
+// The path of an executable file `name` in a folder of PATH, or "". Always "" on Windows: the tests that
+// start such programs (gnuplot, ngspice, chromium) by name go through a POSIX shell.
+inline std::string ProgramOnPath(const std::string& name) {
+#ifdef _WIN32
+  (void)name;
+  return "";
+#else
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path == nullptr ? "" : path);
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) return dir + "/" + name;
+  }
+  return "";
+#endif
 }
 
 // How a captured run ended.

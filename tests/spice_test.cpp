@@ -114,6 +114,12 @@ std::vector<std::string> Middle(const std::string& model_subckt_line) {
           "*"};
 }
 
+// The three comment lines that open an ngspice-form file: name, pin order, and the fit (here only the date).
+std::vector<std::string> NgspiceOpening(const std::string& name, const std::string& pins) {
+  return {"* " + name + ": tube model for ngspice, written by Tubefit V3.000", "* Pins: " + pins,
+          std::string("* Fit: ") + kDate};
+}
+
 std::string GoldenFile(SpiceWriter writer, int32_t iModel, SpiceDialect dialect = SpiceDialect::kLtspice) {
   const TestParams t = Golden(iModel);
   return SpiceFileText(writer, "ECC83", t.P, t.s, iModel, dialect, kDate);
@@ -162,13 +168,28 @@ TEST(SpiceTriode, NgspiceFormDeclaresParametersAndAvoidsPwr) {
   std::vector<std::string> model = TriodeModelLines();
   model[3] = "G1 1 3 VALUE={0.5*(pow(abs(V(7)),EX)+sgn(V(7))*pow(abs(V(7)),EX))/KG1}";
   const std::vector<std::string> expected = Concat(
-      Concat(Header("ECC83", " 1 2 3; A G C;"),
+      Concat(Concat(NgspiceOpening("ECC83", "1 = A (anode), 2 = G (grid), 3 = C (cathode)"), Header("ECC83", " 1 2 3; A G C;")),
              {"X1 1 2 3 TriodeK MU=31.4159 EX=1.37219 KG1=1234.567 KP=345.678 KVB=456.789 RGI=2000",
               "+ CCG=0.0P  CGP=0.0P CCP=0.0P  ;"}),
       Concat(Middle(".SUBCKT TriodeK 1 2 3 PARAMS: MU=31.4159 EX=1.37219 KG1=1234.567 KP=345.678 KVB=456.789 "
                     "RGI=2000 CCG=0.0P CGP=0.0P CCP=0.0P; A G C"),
              model));
   EXPECT_TRUE(SameText(GoldenFile(SpiceWriter::kTriode, 1, SpiceDialect::kNgspice), expected));
+  // With the fit known: the model name it was given, tube, model and R2 (every digit) in the opening lines.
+  const TestParams t = Golden(1);
+  const std::vector<std::string> named = SplitLines(SpiceFileText(
+      SpiceWriter::kTriode, "data/ecc83 table", t.P, t.s, 1, SpiceDialect::kNgspice, " 9-Dec-2026",
+      SpicePrecision::kFull, SpiceOrigin{"ECC83_JJ", "triode", "Koren", 1.6067262e-06f}));
+  ASSERT_GT(named.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(named.begin(), named.begin() + 5),
+            (std::vector<std::string>{"* ECC83_JJ: tube model for ngspice, written by Tubefit V3.000",
+                                      "* Pins: 1 = A (anode), 2 = G (grid), 3 = C (cathode)",
+                                      "* Fit: triode, Koren model, R2 = 1.6067262E-06 A^2, 9-Dec-2026", kStars,
+                                      ".SUBCKT ECC83_JJ 1 2 3; A G C;"}));
+  // Without a name the file's own, made a SPICE name: the blank would end it.
+  EXPECT_EQ(SplitLines(SpiceFileText(SpiceWriter::kTriode, "data/ecc83 table (2)", t.P, t.s, 1,
+                                     SpiceDialect::kLtspice, kDate))[1],
+            ".SUBCKT ecc83_table__2_ 1 2 3; A G C;");
 }
 
 // --- pentodes and beam tetrodes ---
@@ -325,7 +346,7 @@ TEST(SpicePenthode, CodeWithoutBodyGivesTheHeaderOnly) {
   EXPECT_TRUE(SameText(SpiceFileText(SpiceWriter::kTriode, "ECC83", t.P, t.s, 12, SpiceDialect::kLtspice, kDate),
                        Header("ECC83", " 1 2 3; A G C;")));
   EXPECT_TRUE(SameText(SpiceFileText(SpiceWriter::kDiode, "ECC83", t.P, t.s, 1, SpiceDialect::kNgspice, kDate),
-                       Header("ECC83", " 1 2; A C;")));
+                       Concat(NgspiceOpening("ECC83", "1 = A (anode), 2 = C (cathode)"), Header("ECC83", " 1 2; A C;"))));
 }
 
 // --- hexode/heptode and g3 pentode ---
@@ -574,8 +595,12 @@ TEST_F(SpiceFiles, EveryWriterNamesItsFileOnTheConsole) {
             " Spice subcircuit written to file EL84.cir\n"
             " Please add capacitances yourself!\n");
   for (const char* file : {"D1.cir", "EF86.cir", "ECH81.cir", "EL84.cir"}) {
-    const std::vector<std::string> lines = SplitLines(ReadAll(file));
-    ASSERT_GT(lines.size(), 5u) << file;
+    std::vector<std::string> lines = SplitLines(ReadAll(file));
+    ASSERT_GT(lines.size(), 8u) << file;
+    if (std::string(file) == "EF86.cir") {  // the ngspice form: three comment lines first
+      EXPECT_EQ(lines[1], "* Pins: 1 = A (anode), 2 = G2 (screen grid), 3 = G1 (control grid), 4 = C (cathode)");
+      lines.erase(lines.begin(), lines.begin() + 3);
+    }
     EXPECT_EQ(lines[0], kStars) << file;
     EXPECT_EQ(lines[2], "*      Tubefit V3.000") << file;
   }

@@ -18,6 +18,7 @@ libbenchmark-dev
 libceres-dev
 ngspice
 gnuplot-nox
+chromium
 "
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

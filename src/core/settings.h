@@ -17,6 +17,15 @@ enum class SpicePrecision { kFields, kFull };
 // How each fit stage is minimised: the direction-set method (powell) or Levenberg-Marquardt (lm).
 enum class Minimiser { kPowell, kLm };
 
+// The fit report page: none, HTML (one self-contained page) or Markdown.
+enum class ReportFormat { kNone, kHtml, kMd };
+
+// The electrode voltages of the operating point the small-signal values are given at (V).
+struct OperatingPointVoltages {
+  bool set = false;
+  float Va = 0.0f, Vg1 = 0.0f, Vs = 0.0f, Vg3 = 0.0f;
+};
+
 // The measurement file names without ".utd", trimmed, numbered 1..count() like the files they name; the
 // number of names is the number of files the configuration gave.
 class FileNames {
@@ -52,6 +61,9 @@ struct Settings {
   bool PlotPng = false;
   bool FitReport = false;
   Minimiser minimiser = Minimiser::kPowell;
+  std::string ModelName;  // name of the subcircuit, a valid SPICE name; made from the first file by ReadIni
+  OperatingPointVoltages OperatingPoint;
+  ReportFormat Report = ReportFormat::kNone;
 };
 
 // Tube types whose files are classified by sweep and that have a screen current: P, B, H, F, V.

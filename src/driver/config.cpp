@@ -1,5 +1,6 @@
 #include "driver/config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include "param.h"
 #include "platform/platform.h"
 #include "plot/run_command.h"
+#include "spice/spice_name.h"
 #include "text/format.h"
 #include "text/number.h"
 #include "text/stop.h"
@@ -382,7 +384,8 @@ constexpr KnownKeyword kKnownKeywords[] = {
     {"RdStart", KeywordMatch::kAnywhere},       {"Debug", KeywordMatch::kWholeWord},
     {"SpiceDialect", KeywordMatch::kAnywhere},  {"SpicePrecision", KeywordMatch::kWholeWord},
     {"PlotPng", KeywordMatch::kWholeWord},      {"FitReport", KeywordMatch::kWholeWord},
-    {"Minimiser", KeywordMatch::kAnywhere},
+    {"Minimiser", KeywordMatch::kAnywhere},     {"ModelName", KeywordMatch::kWholeWord},
+    {"OperatingPoint", KeywordMatch::kWholeWord}, {"Report", KeywordMatch::kLineStart},
 };
 
 // True if the two texts are equal but for one inserted, deleted or replaced character.
@@ -449,6 +452,80 @@ void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head
                         " The line is ignored."});
   }
   in.clear();
+}
+
+// The subcircuit name: the ModelName keyword's text (the rest of its line, quotes removed), else the first
+// measurement file's name without its folder; either made a valid SPICE name, which the console reports
+// when that changes it.
+void ReadModelName(std::istream& in, const std::string& file, Settings& settings, std::ostream& console) {
+  const KeywordRecord hit = FindKeyword(in, "ModelName", KeywordMatch::kWholeWord);
+  const std::string first = SubcircuitName(settings.DataFile[1]);
+  std::string name = first.substr(first.find_last_of('/') + 1);
+  if (hit.found) {
+    const size_t eq = hit.record.find('=');
+    if (eq == std::string::npos) InputError(file, hit.line, "expected \"=\" and a value after ModelName.");
+    std::string text = TrimmedLine(hit.record.substr(eq + 1));
+    text = text.substr(std::min(text.size(), text.find_first_not_of(" \t")));
+    if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0])
+      text = text.substr(1, text.size() - 2);
+    if (text.empty()) InputError(file, hit.line, "expected a name after \"=\" for ModelName.");
+    name = text;
+  }
+  settings.ModelName = SpiceName(name);
+  if (settings.ModelName != name) {
+    WriteList(console, {"The model name " + name + " holds characters a SPICE name cannot; the subcircuit is named " +
+                        settings.ModelName + "."});
+  } else if (hit.found) {
+    WriteList(console, {"The subcircuit is named " + settings.ModelName + "."});
+  }
+}
+
+// The operating point: Va, Vg1 (and Vs for screen-grid tubes, and Vg3 for H and F), comma-separated.
+void ReadOperatingPoint(std::istream& in, const std::string& file, Settings& settings, std::ostream& console) {
+  const KeywordRecord hit = FindKeyword(in, "OperatingPoint", KeywordMatch::kWholeWord);
+  if (!hit.found) return;
+  const size_t eq = hit.record.find('=');
+  if (eq == std::string::npos) InputError(file, hit.line, "expected \"=\" and values after OperatingPoint.");
+  const char tube = settings.TubeType;
+  std::vector<std::string> names = {"Va"};
+  if (tube != 'D') names.push_back("Vg1");
+  if (IsScreenGridTube(tube)) names.push_back("Vs");
+  if (tube == 'H' || tube == 'F') names.push_back("Vg3");
+  std::string joined;
+  for (const std::string& n : names) joined += (joined.empty() ? "" : ", ") + n;
+
+  std::vector<std::string> values;
+  const std::string text = TrimmedLine(hit.record.substr(eq + 1));
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    std::string value = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const size_t first = value.find_first_not_of(" \t");
+    value = first == std::string::npos ? "" : TrimRight(value.substr(first));
+    if (!value.empty() || comma != std::string::npos || !values.empty()) values.push_back(value);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != names.size()) {
+    InputError(file, hit.line, "OperatingPoint of tube " + std::string(1, tube) + " needs " +
+                                   RenderI(static_cast<int32_t>(names.size()), 0) + " values (" + joined + "), found " +
+                                   RenderI(static_cast<int32_t>(values.size()), 0) + ".");
+  }
+  float* fields[] = {&settings.OperatingPoint.Va, &settings.OperatingPoint.Vg1, &settings.OperatingPoint.Vs,
+                     &settings.OperatingPoint.Vg3};
+  std::string shown;
+  for (size_t k = 0; k < names.size(); ++k) {
+    float value = 0.0f;
+    const NumberRead read = ReadReal(values[k], value, NumberOptions{});
+    if (read != NumberRead::kOk) {
+      InputError(file, hit.line, "expected a number for " + names[k] + " of OperatingPoint, " + Found(values[k]) + ".");
+    }
+    const size_t field = names[k] == "Va" ? 0 : names[k] == "Vg1" ? 1 : names[k] == "Vs" ? 2 : 3;
+    *fields[field] = value;
+    shown += (shown.empty() ? "" : ", ") + names[k] + " = " + ShortestReal(value, 7) + " V";
+  }
+  settings.OperatingPoint.set = true;
+  WriteList(console, {"Small-signal values are given at the operating point " + shown + "."});
 }
 
 // The keyword lines: VaOffset, Icmax, RdStart, Debug, then the opt-in extensions.
@@ -530,6 +607,22 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
                                            "; known minimisers are powell and lm.");
     }
   }
+
+  ReadModelName(in, file, settings, console);
+  ReadOperatingPoint(in, file, settings, console);
+
+  const KeywordValue report = FindKeywordValue(in, file, "Report", KeywordMatch::kLineStart, true);
+  if (report.found) {
+    const std::string name = Lower(report.item.text);
+    if (name == "html") {
+      settings.Report = ReportFormat::kHtml;
+    } else if (name == "md") {
+      settings.Report = ReportFormat::kMd;
+    } else {
+      InputError(file, report.line, "unknown Report, " + Found(report.item.text) + "; known are html and md.");
+    }
+    WriteList(console, {"A fit report page " + settings.ModelName + "." + name + " is written."});
+  }
 }
 
 }  // namespace
@@ -543,7 +636,8 @@ std::vector<std::string> ConfigKeywords() {
 bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match) {
   const size_t pos = record.find(keyword);
   if (pos == std::string::npos) return false;
-  if (match == KeywordMatch::kWholeWord) {
+  if (match == KeywordMatch::kLineStart && record.find_first_not_of(" \t") != pos) return false;
+  if (match != KeywordMatch::kAnywhere) {
     size_t end = record.find_first_of(" \t=", pos);
     if (end == std::string::npos) end = record.size();
     if (end - pos != keyword.size()) return false;

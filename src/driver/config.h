@@ -26,6 +26,7 @@ void ReadIni(Settings& settings, std::ostream& console);
 enum class KeywordMatch {
   kWholeWord,  // the text from the occurrence up to the first blank, TAB or "=" must equal the keyword
   kAnywhere,   // any occurrence counts
+  kLineStart,  // as kWholeWord, and only blanks and TABs stand before the keyword in the record
 };
 
 // The record of a configuration file that matches a keyword.
@@ -39,7 +40,8 @@ struct KeywordRecord {
 std::vector<std::string> ConfigKeywords();
 
 // True if the record (cut to 80 characters) matches the keyword: it holds the keyword text, and for
-// kWholeWord that text runs up to a blank, TAB, "=" or the end of the record.
+// kWholeWord and kLineStart that text runs up to a blank, TAB, "=" or the end of the record (and for
+// kLineStart it is the first text of the record).
 bool RecordMatchesKeyword(const std::string& record, std::string_view keyword, KeywordMatch match);
 
 // Keyword lookup: rewinds `in` and scans it from the top, record by record, each record cut to 80

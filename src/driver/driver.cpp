@@ -78,6 +78,12 @@ void WriteUsage(std::ostream& out) {
       "  Minimiser = name     powell or lm: every fit stage by the direction-set method (default",
       "                       powell) or by Levenberg-Marquardt (to the least-squares minimum; today",
       "                       faster on triodes and pentodes, slower on beam tetrodes)",
+      "  ModelName = name     name of the subcircuit (default: the first file's name without its",
+      "                       folder); characters a SPICE name cannot hold become _",
+      "  OperatingPoint = Va, Vg1  (screen-grid tubes Va, Vg1, Vs; H and F Va, Vg1, Vs, Vg3): print",
+      "                       Ia, Is, gm, ra and mu of the fitted model there, also in Fit.txt",
+      "  Report = html        write <model name>.html, one page with tables, plots and subcircuit;",
+      "                       md: the same tables in Markdown, without images",
   };
   for (const char* line : kLines) WriteTrimmed(out, line);
 }

@@ -6,6 +6,7 @@
 
 #include "fit/objective.h"
 #include "models/model_info.h"
+#include "models/small_signal.h"
 #include "models/models.h"
 #include "text/format.h"
 #include "text/textfile.h"
@@ -57,9 +58,10 @@ std::vector<std::string> FitReportLines(const FitErrors& errors, const Settings&
 }
 
 void WriteFitReport(const Settings& settings, const MeasurementSet& ms, const ParamVector& P, const Slots& slots,
-                    std::ostream& console) {
+                    std::ostream& console, const std::vector<std::string>& more) {
   const FitErrors errors = ComputeFitErrors(ms, settings.Pmax, settings.Icmax, settings.iModel, P, slots);
-  const std::vector<std::string> lines = FitReportLines(errors, settings);
+  std::vector<std::string> lines = FitReportLines(errors, settings);
+  lines.insert(lines.end(), more.begin(), more.end());
   std::ostringstream text;
   for (const std::string& line : lines) {
     console << line << '\n';
@@ -79,6 +81,43 @@ std::vector<std::string> UndeterminedParameterLines(int32_t NFit, const ParamVec
     lines.push_back(ListDirected({"The data do not determine " + TrimRight(names[static_cast<size_t>(i)]) +
                                   ": its standard variance is", std::fabs(sv),
                                   " %, more than its value; other values fit as well."}));
+  }
+  return lines;
+}
+
+std::vector<ReportRow> OperatingPointRows(const Settings& settings, const ParamVector& P, const Slots& slots) {
+  const OperatingPointVoltages& op = settings.OperatingPoint;
+  const char tube = settings.TubeType;
+  auto number = [](double value) { return ShortestReal(value, 5); };
+  std::string voltages = "Va = " + number(op.Va) + " V";
+  if (tube != 'D') voltages += ", Vg1 = " + number(op.Vg1) + " V";
+  if (IsScreenGridTube(tube)) voltages += ", Vs = " + number(op.Vs) + " V";
+  if (tube == 'H' || tube == 'F') voltages += ", Vg3 = " + number(op.Vg3) + " V";
+  std::vector<ReportRow> rows = {{"Operating point", voltages}};
+  SmallSignal ss;
+  // Tubes without a screen grid take the anode voltage for it, as the plots do.
+  const float vs = IsScreenGridTube(tube) ? op.Vs : op.Va;
+  if (!SmallSignalAt(settings.iModel, P, slots, op.Va, vs, op.Vg1, op.Vg3, ss)) {
+    rows.push_back({"Ia", "no law for model code " + RenderI(settings.iModel, 0)});
+    return rows;
+  }
+  rows.push_back({"Ia", number(ss.Ia * 1e3) + " mA"});
+  if (IsScreenGridTube(tube)) rows.push_back({"Is", number(ss.Is * 1e3) + " mA"});
+  if (tube != 'D') rows.push_back({"gm", number(ss.dIa_dVg1 * 1e3) + " mA/V"});
+  const bool finite_ra = ss.dIa_dVa != 0.0 && std::isfinite(1.0 / ss.dIa_dVa);
+  rows.push_back({"ra", finite_ra ? number(1.0 / ss.dIa_dVa / 1e3) + " kOhm" : "not finite (dIa/dVa = 0)"});
+  if (tube != 'D') rows.push_back({"mu", finite_ra ? number(ss.dIa_dVg1 / ss.dIa_dVa) : "not finite"});
+  return rows;
+}
+
+std::vector<std::string> OperatingPointLines(const std::vector<ReportRow>& rows) {
+  std::vector<std::string> lines;
+  for (const ReportRow& row : rows) {
+    if (lines.empty()) {
+      lines.push_back(" Small-signal values of the fitted model at " + row.value + ":");
+    } else {
+      lines.push_back("   " + row.name + " = " + row.value);
+    }
   }
   return lines;
 }

@@ -26,8 +26,22 @@ std::vector<std::string> FitReportLines(const FitErrors& errors, const Settings&
 std::vector<std::string> UndeterminedParameterLines(int32_t NFit, const ParamVector& SV,
                                                     const std::array<std::string, MxNP + 1>& names);
 
-// Prints the report on the console and writes the same lines to "Fit.txt".
+// Prints the report on the console and writes the same lines to "Fit.txt"; the lines of `more` (the
+// operating point) follow the table in both.
 void WriteFitReport(const Settings& settings, const MeasurementSet& ms, const ParamVector& P, const Slots& slots,
-                    std::ostream& console);
+                    std::ostream& console, const std::vector<std::string>& more = {});
+
+// One quantity of a report: its name and its value with unit.
+struct ReportRow {
+  std::string name, value;
+};
+
+// The small-signal values at settings.OperatingPoint from the fitted law with exact derivatives: the
+// voltages, Ia (and Is for screen-grid tubes) in mA, gm = dIa/dVg1 in mA/V, ra = 1/(dIa/dVa) in kOhm and
+// mu = gm ra (a diode has only Ia and ra). Five significant digits.
+std::vector<ReportRow> OperatingPointRows(const Settings& settings, const ParamVector& P, const Slots& slots);
+
+// The console and Fit.txt lines of the rows: a heading with the voltages, then "   name = value".
+std::vector<std::string> OperatingPointLines(const std::vector<ReportRow>& rows);
 
 }  // namespace tubefit

@@ -10,6 +10,7 @@
 #include "estimate/parfiles.h"
 #include "fit/objective.h"
 #include "driver/fit_report.h"
+#include "driver/report_page.h"
 #include "models/model_info.h"
 #include "models/models.h"
 #include "plot/plot.h"
@@ -47,12 +48,15 @@ FitAnalysisResult AnalyseFit(const Settings& settings, const ParamSet& ps, const
   return a;
 }
 
-void WriteSubcircuits(const RunState& state, std::ostream& out) {
+void WriteSubcircuits(const RunState& state, std::ostream& out, float R2) {
   const Settings& settings = state.settings;
   const ParamSet& ps = state.params;
   const std::string& first = settings.DataFile[1];
   const ModelInfo& model = ModelInfoFor(settings.iModel);
-  WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out, settings.Precision);
+  const std::string family = model.code < 0 ? "" : FamilyName(model.family);
+  const SpiceOrigin origin{settings.ModelName, TubeWords(settings.TubeType), family, R2};
+  WriteSpiceFile(model.writer, first, ps.P, ps.slot, settings.iModel, settings.Dialect, out, settings.Precision,
+                 origin);
   const int32_t last = state.meas.NFiles;
   if (!model.companion_triode || state.meas.file[last].SweepType != kSweepVsVa) return;
   float dex = 0.0f;
@@ -61,8 +65,9 @@ void WriteSubcircuits(const RunState& state, std::ostream& out) {
   // The triode file gets its own copy: adding and subtracting dex in floats need not give ex back.
   ParamVector triode = ps.P;
   triode[ps.slot.ex] = ps.P[ps.slot.ex] + dex;
-  SpiceTriode(settings.DataFile[last], triode, ps.slot, ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect,
-              out, settings.Precision);
+  const SpiceOrigin companion{"", "triode section of the " + origin.tube + " (ex + dex)", family, R2};
+  WriteSpiceFile(SpiceWriter::kTriode, settings.DataFile[last], triode, ps.slot,
+                 ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect, out, settings.Precision, companion);
 }
 
 void RunPipeline(RunState& state, Console& console) {
@@ -85,7 +90,8 @@ void RunPipeline(RunState& state, Console& console) {
   const FitObjective objective(state.meas, settings.Pmax, settings.Icmax, settings.iModel, state.params.slot);
   const Objective F = [&objective](ParamVector& P) { return objective(P); };
   RunFitSequence(state, F, out, &objective);
-  WriteSubcircuits(state, out);
+  ParamVector at_fit = state.params.P;
+  WriteSubcircuits(state, out, F(at_fit));
 
   ParamSet& ps = state.params;
   const double elapsed = static_cast<double>(std::time(nullptr)) - state.start_time;
@@ -98,12 +104,36 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out, {"Standard variances (in %) for each parameter:"});
   WriteParTable(out, ps.NFit, SV, ps.name);
 
+  std::vector<ReportRow> operating;
+  std::vector<std::string> operating_lines;
+  if (settings.OperatingPoint.set) {
+    operating = OperatingPointRows(settings, ps.P, ps.slot);
+    operating_lines = OperatingPointLines(operating);
+  }
   if (settings.FitReport) {
     for (const std::string& line : UndeterminedParameterLines(ps.NFit, SV, ps.name)) out << line << '\n';
-    WriteFitReport(settings, state.meas, ps.P, ps.slot, out);
+    WriteFitReport(settings, state.meas, ps.P, ps.slot, out, operating_lines);
+  } else if (!operating_lines.empty()) {
+    std::string text;
+    for (const std::string& line : operating_lines) {
+      out << line << '\n';
+      text += line + "\n";
+    }
+    WriteTextFile("Fit.txt", text);
+    WriteList(out, {"Operating point written to file Fit.txt"});
   }
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
   WrtPlot(settings, state.meas, ps.P, ps.slot, out);
+  if (settings.Report != ReportFormat::kNone) {
+    ReportContent page;
+    page.settings = &settings;
+    page.ms = &state.meas;
+    page.ps = &ps;
+    page.SV = SV;
+    page.operating = operating;
+    page.subcircuit_file = SubcircuitName(settings.DataFile[1]) + ".cir";
+    WriteReportPage(page, out);
+  }
 }
 
 }  // namespace tubefit

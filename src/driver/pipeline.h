@@ -18,8 +18,9 @@ FitAnalysisResult AnalyseFit(const Settings& settings, const ParamSet& ps, const
 
 // The subcircuit file of the model code, and for pentodes and beam tetrodes whose last file ties the
 // screen to the anode also a triode file (named after that file) with the exponent ex + dex. The fitted
-// parameters stay as they are.
-void WriteSubcircuits(const RunState& state, std::ostream& out);
+// parameters stay as they are. The subcircuit is named settings.ModelName (the companion triode after its
+// file); the ngspice form names the fit with its R2 (negative: not known).
+void WriteSubcircuits(const RunState& state, std::ostream& out, float R2 = -1.0f);
 
 // Measurement files and sweep classification, data checks, parameter set and start values, the fit stages
 // of the model code, the subcircuit files and the closing steps (elapsed time, final estimates, fit

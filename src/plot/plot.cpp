@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "fit/fit_errors.h"
@@ -25,11 +27,6 @@ namespace {
 
 // Number of rows of a .fit/.sft file: both ends of the voltage range included.
 constexpr int kFitRows = 101;
-// The cairo PNG terminal where the gnuplot build has it, else the plain PNG terminal; big enough for the key
-// of twenty curves beside the plot.
-constexpr const char* kPngTerminal =
-    "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1024,768 } "
-    "else { set terminal png size 1024,768 }";
 // A plot command line longer than this is continued on the next line.
 constexpr size_t kScriptLineLength = 132;
 
@@ -40,7 +37,7 @@ constexpr std::array<const char*, kMaxCurves> kCurveColours = {
     "#808000", "#000075", "#bfef45", "#a9a9a9", "#ff69b4", "#2e8b57", "#d2691e", "#b8860b", "#1e90ff", "#8b008b"};
 
 // The tube type and model family in words, for the image titles.
-std::string TubeWords(char tube) {
+std::string TubeWordsOf(char tube) {
   switch (tube) {
     case 'D': return "diode";
     case 'T': return "triode";
@@ -99,22 +96,20 @@ std::string GnuplotQuoted(const std::string& text) {
   return q + "'";
 }
 
-// Renders the scripts to their images in one gnuplot run that reads nothing from the keyboard, and reports
-// the images on the console.
-void RenderPng(const std::string& gnuplot, const std::vector<std::string>& scripts,
-               const std::vector<std::string>& images, const std::vector<std::string>& extra,
-               std::ostream& console) {
+// Renders the images in one gnuplot run that reads nothing from the keyboard, and reports them on the
+// console.
+void RenderPng(const std::string& gnuplot, const std::vector<PlotImage>& images, std::ostream& console) {
   // An image of an earlier run must not pass for one of this run.
-  for (const std::string& image : images) std::remove(image.c_str());
+  for (const PlotImage& image : images) std::remove(image.file.c_str());
   console.flush();
-  const int status = RunProgramArgs(GnuplotPngArgs(gnuplot, scripts, images, extra), ChildInput::kNull);
+  const int status = RunProgramArgs(GnuplotImageArgs(gnuplot, images), ChildInput::kNull);
   if (status < 0) {
     console << ListDirected({"Unable to start gnuplot " + gnuplot + "; no plot images were made."}) << '\n';
     return;
   }
   std::vector<std::string> made;
-  for (const std::string& image : images)
-    if (ImageMade(image)) made.push_back(image);
+  for (const PlotImage& image : images)
+    if (ImageMade(image.file)) made.push_back(image.file);
   if (status == 0 && made.size() == images.size()) {
     for (const std::string& image : made) console << ListDirected({"Plot image written: " + image}) << '\n';
     return;
@@ -158,6 +153,8 @@ bool GnuplotWithoutDisplay(const std::string& program) {
 
 }  // namespace
 
+std::string TubeWords(char tube) { return TubeWordsOf(tube); }
+
 PlotNames PlotNamesFor(const std::string& data_file) {
   const std::string base = TrimRight(data_file);
   PlotNames n;
@@ -168,6 +165,7 @@ PlotNames PlotNamesFor(const std::string& data_file) {
   n.spl = base + ".spl";
   n.png = base + ".png";
   n.screen_png = base + "_screen.png";
+  n.pts = base + ".pts";
   return n;
 }
 
@@ -355,23 +353,39 @@ std::vector<std::string> GnuplotArgs(const std::string& gnuplot_path, const std:
   return argv;
 }
 
-std::vector<std::string> GnuplotPngArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts,
-                                        const std::vector<std::string>& images,
-                                        const std::vector<std::string>& extra) {
-  std::vector<std::string> argv{TrimRight(gnuplot_path)};
-  const size_t n = std::min(scripts.size(), images.size());
-  for (size_t k = 0; k < n; ++k) {
-    argv.push_back("-e");
-    std::string settings = std::string(kPngTerminal) + "; set output " + GnuplotQuoted(images[k]);
-    if (k < extra.size() && !extra[k].empty()) settings += "; " + extra[k];
-    argv.push_back(settings);
-    argv.push_back(scripts[k]);
-  }
-  return argv;
+std::string CurveLegend(char tube, const MeasurementSet& ms, int f, int c) {
+  const MeasCurve& cv = ms.curve(f, c);
+  auto volts = [](float v) { return TrimRight(RenderF(v, 12, 1)).substr(TrimRight(RenderF(v, 12, 1)).find_first_not_of(' ')) + " V"; };
+  if (tube == 'D') return "fitted";
+  if (!IsScreenGridTube(tube)) return "Vg = " + volts(cv.Vg1);
+  const MeasFile& file = ms.file[f];
+  std::string text;
+  if (file.SweepType == kSweepVsCst) text = "Vs = " + RenderI(Round5(ms.point(f, 1, 1).Vs), 0) + " V, ";
+  if (file.SweepType == kSweepVsVa) text = "Vs = Va, ";
+  if (tube == 'H' || tube == 'F') return text + "Vg1 = " + volts(cv.Vg1) + ", Vg3 = " + volts(cv.Vg3);
+  return text + "Vg = " + volts(cv.Vg1);
 }
 
-std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
-                        bool screen) {
+std::string PointsText(const Settings& s, const MeasurementSet& ms, int f) {
+  std::ostringstream os;
+  bool first = true;
+  for (int c = 1; c <= CurveCount(ms, f); ++c) {
+    if (PointCount(ms, f, c) == 0) continue;
+    if (!first) os << "\n\n";
+    first = false;
+    for (int p = 1; p <= PointCount(ms, f, c); ++p) {
+      const MeasPoint& pt = ms.point(f, c, p);
+      const float ia_ma = pt.Ia * 1000.0f;
+      const float is_ma = pt.Is * 1000.0f;
+      const int32_t inside = InFitWindow(pt, s.Pmax, s.Icmax) ? 1 : 0;
+      WriteFormatted(os, "(3F10.5,I2)", {pt.Va, ia_ma, is_ma, inside});
+    }
+  }
+  return os.str();
+}
+
+std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
+                          bool screen) {
   // The RMS error over the file's points in the fit, as the fit report computes it.
   const FitErrors errors = ComputeFitErrors(ms, s.Pmax, s.Icmax, s.iModel, P, slots);
   int32_t points = 0;
@@ -381,10 +395,11 @@ std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, Para
     points += e.points;
     sum += screen ? e.sum_is : e.sum_ia;
   }
-  std::string title = TrimRight(s.DataFile[f]) + (screen ? " (screen current): " : ": ") + TubeWords(s.TubeType) +
+  std::string title = TrimRight(s.DataFile[f]) + (screen ? " (screen current): " : ": ") + TubeWordsOf(s.TubeType) +
                       ", " + FamilyWord(s.iModel) + " model";
+  // Long titles are centred over the plot and would run off the image: the error goes on a line of its own.
   if (points > 0) {
-    title += ", RMS error " + ShortestReal(std::sqrt(sum / points) * 1000.0, 3) + " mA over " +
+    title += "\n" + std::string("RMS error ") + ShortestReal(std::sqrt(sum / points) * 1000.0, 3) + " mA over " +
              RenderI(points, 0) + " points in the fit";
   }
 
@@ -399,27 +414,106 @@ std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, Para
       high = std::max(high, i_ma);
     }
   }
-  std::string text = "set termoption noenhanced; set title " + GnuplotQuoted(title) +
-                     "; set key noautotitle title 'Points: measured'; "
-                     "set linetype 1 lc rgb '#000000' pt 7 ps 0.7";
+  // The last title line says how the points are drawn; "\n" in a double-quoted gnuplot string.
+  std::string quoted = "\"";
+  for (const char ch : title) {
+    if (ch == '\n') {
+      quoted += "\\n";
+      continue;
+    }
+    if (ch == '"' || ch == '\\') quoted += '\\';
+    quoted += ch;
+  }
+  quoted += "\\nmeasured points: filled inside the fit window, hollow outside\"";
+  std::string text = "set termoption noenhanced; set title " + quoted + "; set xlabel 'Anode Voltage (V)'; set ylabel " +
+                     (screen ? std::string("'Screen Current (mA)'") : std::string("'Anode Current (mA)'")) +
+                     "; set key reverse Left right outside noautotitle; set grid; set samples 500";
   if (high > low) {
     const float margin = (high - low) * 0.05f;
     text += "; set yrange [" + ShortestReal(low < 0.0f ? low - margin : 0.0f, 4) + ":" +
             ShortestReal(high + margin, 4) + "]";
+  } else {
+    text += "; set autoscale y";
   }
-  for (size_t k = 0; k < kCurveColours.size(); ++k) {
-    text += "; set linetype " + RenderI(static_cast<int32_t>(k + 2), 0) + " lc rgb '" + kCurveColours[k] +
-            "' lw 1.5";
+
+  const PlotNames names = PlotNamesFor(s.DataFile[f]);
+  const std::string& fitted = screen ? names.sft : names.fit;
+  std::string plot;
+  int block = 0;
+  for (int c = 1; c <= CurveCount(ms, f); ++c) {
+    const std::string colour = std::string("lc rgb '") + kCurveColours[static_cast<size_t>(c - 1)] + "'";
+    if (!plot.empty()) plot += ", ";
+    plot += GnuplotQuoted(fitted) + " skip 1 u 1:" + RenderI(c + 1, 0) + " w l lw 1.5 " + colour + " title " +
+            GnuplotQuoted(CurveLegend(s.TubeType, ms, f, c));
+    if (PointCount(ms, f, c) == 0) continue;
+    plot += ", " + GnuplotQuoted(names.pts) + " index " + RenderI(block++, 0) + " u 1:" + (screen ? "3" : "2") +
+            ":($4 > 0 ? 7 : 6) w p pt variable ps 0.8 " + colour;
   }
-  return text;
+  if (!screen && s.Pmax > 0.0f) {
+    if (!plot.empty()) plot += ", ";
+    plot += "(x > 0 ? " + ShortestReal(s.Pmax * 1000.0, 7) + " / x : 1/0) w l dt 2 lw 1.5 lc rgb '#505050' title " +
+            GnuplotQuoted("Pmax = " + ShortestReal(s.Pmax, 4) + " W (Ia = Pmax/Va)");
+  }
+  if (plot.empty()) plot = GnuplotQuoted(names.dat) + " u 1:" + (screen ? "3" : "2") + " w p pt 7 lc rgb '#000000'";
+  return text + "; plot " + plot;
+}
+
+std::string ImageTerminal(ImageKind kind, int width, int height) {
+  const std::string size = RenderI(width, 0) + "," + RenderI(height, 0);
+  if (kind == ImageKind::kSvg) return "set terminal svg size " + size + " background rgb 'white'";
+  return "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size " + size +
+         " } else { set terminal png size " + size + " }";
+}
+
+std::vector<std::string> GnuplotImageArgs(const std::string& gnuplot_path, const std::vector<PlotImage>& images) {
+  std::vector<std::string> argv{TrimRight(gnuplot_path)};
+  for (const PlotImage& image : images) {
+    argv.push_back("-e");
+    argv.push_back(image.terminal + "; set output " + GnuplotQuoted(image.file) + "; " + image.commands +
+                   "; set output");
+  }
+  return argv;
+}
+
+std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+                                  ImageKind kind, const std::string& folder) {
+  const bool screen = IsScreenGridTube(s.TubeType);
+  const int nfiles = std::min<int>(s.DataFile.count(), kMaxFiles);
+  const std::string ext = kind == ImageKind::kSvg ? ".svg" : ".png";
+  auto in_folder = [&](const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name.substr(name.find_last_of('/') + 1);
+  };
+  std::vector<PlotImage> images;
+  std::string overview;
+  for (int f = 1; f <= nfiles; ++f) {
+    const std::string base = TrimRight(s.DataFile[f]);
+    const std::string anode = ImageCommands(s, ms, f, P, slots, false);
+    images.push_back({in_folder(base + ext), ImageTerminal(kind, 1024, 768), anode,
+                      TrimRight(s.DataFile[f]) + ": anode current"});
+    overview += "; " + anode;
+    if (!screen) continue;
+    const std::string screen_commands = ImageCommands(s, ms, f, P, slots, true);
+    images.push_back({in_folder(base + "_screen" + ext), ImageTerminal(kind, 1024, 768), screen_commands,
+                      TrimRight(s.DataFile[f]) + ": screen current"});
+    overview += "; " + screen_commands;
+  }
+  if (screen && kind == ImageKind::kPng) {
+    // One page of every anode plot (left) beside its screen plot (right), a row per file.
+    const std::string terminal =
+        "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1800," +
+        RenderI(520 * nfiles, 0) + " font ',8' } else { set terminal png size 1800," + RenderI(520 * nfiles, 0) + " }";
+    images.push_back({s.ModelName.empty() ? "overview.png" : s.ModelName + "_overview.png", terminal,
+                      "set multiplot layout " + RenderI(nfiles, 0) + ",2" + overview + "; unset multiplot",
+                      "overview"});
+  }
+  return images;
 }
 
 void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
              std::ostream& console) {
   const bool screen = IsScreenGridTube(s.TubeType);
+  const bool images = s.PlotPng || s.Report == ReportFormat::kHtml;
   const int nfiles = std::min<int>(s.DataFile.count(), kMaxFiles);
-  std::vector<std::string> images;
-  std::vector<std::string> extra;  // the image settings of every script
   for (int f = 1; f <= nfiles; ++f) {
     const PlotNames names = PlotNamesFor(s.DataFile[f]);
     WrtMeasured(names.dat, f, ms);
@@ -429,13 +523,8 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
     WriteTextFile(names.fit, fit_text);
     if (screen) WriteTextFile(names.sft, sft_text);
     WriteTextFile(names.plt, PlotScript(names, CurveCount(ms, f), false));
-    images.push_back(names.png);
-    if (s.PlotPng) extra.push_back(PngSettings(s, ms, f, P, slots, false));
-    if (screen) {
-      WriteTextFile(names.spl, PlotScript(names, CurveCount(ms, f), true));
-      images.push_back(names.screen_png);
-      if (s.PlotPng) extra.push_back(PngSettings(s, ms, f, P, slots, true));
-    }
+    if (screen) WriteTextFile(names.spl, PlotScript(names, CurveCount(ms, f), true));
+    if (images) WriteTextFile(names.pts, PointsText(s, ms, f));
   }
   const std::vector<std::string> scripts = ScriptList(s);
   const std::string gnuplot = TrimRight(s.GnuplotPath);
@@ -445,7 +534,7 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
   }
   const std::string program = GnuplotProgram(gnuplot);
   if (s.PlotPng) {
-    RenderPng(program, scripts, images, extra, console);
+    RenderPng(program, PlotImages(s, ms, P, slots, ImageKind::kPng, ""), console);
     return;
   }
   if (ProgramFound(program) && GnuplotWithoutDisplay(program)) {
@@ -459,6 +548,41 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
   if (RunProgramArgs(GnuplotArgs(program, scripts), ChildInput::kInherit) < 0)
     console << ListDirected({"Unable to start gnuplot " + gnuplot + "; the plot files and scripts are written."})
             << '\n';
+}
+
+std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet& ms, const ParamVector& P,
+                                         const Slots& slots, std::string& problem) {
+  std::vector<RenderedPlot> plots;
+  const std::string gnuplot = TrimRight(s.GnuplotPath);
+  if (NoGnuplot(gnuplot)) {
+    problem = "gnuplot is not run (gnuplot line none)";
+    return plots;
+  }
+  std::string pattern = (std::filesystem::temp_directory_path() / "tubefit_svg_XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    problem = "no temporary folder for the images";
+    return plots;
+  }
+  const std::string folder = buffer.data();
+  const std::vector<PlotImage> images = PlotImages(s, ms, P, slots, ImageKind::kSvg, folder);
+  const int status = RunProgramArgs(GnuplotImageArgs(GnuplotProgram(gnuplot), images), ChildInput::kNull);
+  for (const PlotImage& image : images) {
+    std::ifstream in(image.file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in && !text.str().empty()) plots.push_back({image.caption, text.str()});
+  }
+  std::error_code error;
+  std::filesystem::remove_all(folder, error);
+  if (plots.size() != images.size()) {
+    problem = status < 0 ? "gnuplot " + gnuplot + " could not be started"
+                         : "gnuplot ended with exit status " + RenderI(status, 0) + " and made " +
+                               RenderI(static_cast<int32_t>(plots.size()), 0) + " of " +
+                               RenderI(static_cast<int32_t>(images.size()), 0) + " images";
+  }
+  return plots;
 }
 
 }  // namespace tubefit

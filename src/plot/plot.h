@@ -23,7 +23,11 @@ struct PlotNames {
   std::string dat, fit, sft, plt, spl;
   std::string png;         // <name>.png, the anode-current plot
   std::string screen_png;  // <name>_screen.png, the screen-current plot
+  std::string pts;         // <name>.pts, the measured points of the images, curve by curve
 };
+
+// The tube type in words ("triode", "beam tetrode").
+std::string TubeWords(char tube);
 PlotNames PlotNamesFor(const std::string& data_file);
 
 // Rounds x to a multiple of 5 as 5*trunc((x + 2.5)*0.2): for x >= -2.5 the nearest multiple, halves up.
@@ -63,25 +67,59 @@ std::vector<std::string> ScriptList(const Settings& s);
 // Argument vector of the interactive gnuplot start: the path, "-persist", then the scripts.
 std::vector<std::string> GnuplotArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts);
 
-// Argument vector of the PNG rendering: the path, then for each script "-e" with the terminal and output
-// settings for its image (followed by "; " and the script's entry of `extra`, where there is one), then the
-// script. scripts, images and extra run in parallel.
-std::vector<std::string> GnuplotPngArgs(const std::string& gnuplot_path, const std::vector<std::string>& scripts,
-                                        const std::vector<std::string>& images,
-                                        const std::vector<std::string>& extra = {});
+// The legend text of curve c of file f, with units: "Vg = -3.0 V", "Vs = 250 V, Vg = -1.0 V", "Vs = Va,
+// Vg1 = -1.0 V, Vg3 = 0.0 V"; "fitted" for a diode.
+std::string CurveLegend(char tube, const MeasurementSet& ms, int f, int c);
 
-// The gnuplot settings that make an image of file f readable at a glance, given before its script (the
-// anode-current script, or with `screen` the screen-current one): a title with the file name, the tube type,
-// the model and the RMS error of the current over the points in the fit; the measured points drawn as black
-// dots and named in the key's title; the y range of the measured currents; and 20 distinct colours for the
-// fitted curves. P receives the model's clamps.
-std::string PngSettings(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
-                        bool screen);
+// Text of the .pts file of file f, which the images read: for every curve with points one block of
+// "(3F10.5,I2)" records Va, Ia*1000, Is*1000 and 1 for a point inside the fit window (0 outside), blocks
+// separated by two empty lines.
+std::string PointsText(const Settings& s, const MeasurementSet& ms, int f);
+
+// The gnuplot commands of the image of file f (the anode current, or with `screen` the screen current),
+// which read the .fit or .sft file and the .pts file: a title with the file name, the tube type, the model
+// and the RMS error over the points in the fit; axis labels; the y range of the measured currents; every
+// curve in its own colour, the fitted line titled by its voltages and the measured points filled inside the
+// fit window and hollow outside; on anode images the Pmax hyperbola Ia = Pmax/Va. P receives the clamps.
+std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
+                          bool screen);
+
+enum class ImageKind { kPng, kSvg };
+
+// One image of a non-interactive gnuplot run: its file, terminal and commands, and a caption.
+struct PlotImage {
+  std::string file, terminal, commands, caption;
+};
+
+// The terminal command of an image of the given size: the cairo PNG terminal where gnuplot has it (else the
+// plain one), or the SVG terminal on a white background.
+std::string ImageTerminal(ImageKind kind, int width, int height);
+
+// Argument vector of a non-interactive run: the path, then per image "-e" and its terminal, output and
+// commands, closed by "set output".
+std::vector<std::string> GnuplotImageArgs(const std::string& gnuplot_path, const std::vector<PlotImage>& images);
+
+// The images of the run, in the order of the scripts: per file <name>.png (anode) and, for screen-grid
+// tubes, <name>_screen.png; for screen-grid tubes in PNG also <model name>_overview.png, every anode plot
+// beside its screen plot, a row per file. With a folder the images go there.
+std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+                                  ImageKind kind, const std::string& folder);
+
+struct RenderedPlot {
+  std::string caption;
+  std::string svg;  // the SVG document gnuplot wrote
+};
+
+// Renders every plot of the run as SVG in a temporary folder and returns the texts (the plot files must
+// have been written by WrtPlot). `problem` says why images are missing: gnuplot line none, no gnuplot, or a
+// failed run.
+std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet& ms, const ParamVector& P,
+                                         const Slots& slots, std::string& problem);
 
 // Writes every plot file and script, then starts gnuplot once on all scripts and waits for it. Normally
 // gnuplot is started interactively with the keyboard as its input and nothing is printed. With
-// s.PlotPng the scripts are instead rendered to PNG images beside them in a non-interactive gnuplot run, and
-// the console names the images. A gnuplot that cannot be started or fails does not end the run; the console
+// s.PlotPng the PlotImages are instead rendered in a non-interactive gnuplot run, and the console names
+// them. With s.PlotPng or an HTML report the .pts files are written too. A gnuplot that cannot be started or fails does not end the run; the console
 // says so. Stops if a file cannot be written.
 void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
              std::ostream& console);

@@ -120,7 +120,14 @@ std::string SubcircuitName(const std::string& name) { return TrimRight(name.subs
 
 std::string SubcircuitTitle(const std::string& name) {
   const std::string file = SubcircuitName(name);
-  return file.substr(FileNameStart(file));
+  return SpiceName(file.substr(FileNameStart(file)));
+}
+
+std::string SpiceName(const std::string& name) {
+  std::string spice = name;
+  for (char& c : spice)
+    if (!IsNameChar(c) && c != '-' && c != '.') c = '_';
+  return spice;
 }
 
 std::string SpiceConsoleText(SpiceWriter writer) {
@@ -240,11 +247,50 @@ std::string SpiceBodyText(SpiceWriter writer, const ParamVector& P, const Slots&
   return os.str();
 }
 
+std::vector<SpicePin> SpicePins(SpiceWriter writer) {
+  switch (writer) {
+    case SpiceWriter::kDiode:
+      return {{"A", "anode"}, {"C", "cathode"}};
+    case SpiceWriter::kTriode:
+      return {{"A", "anode"}, {"G", "grid"}, {"C", "cathode"}};
+    case SpiceWriter::kPenthode:
+      return {{"A", "anode"}, {"G2", "screen grid"}, {"G1", "control grid"}, {"C", "cathode"}};
+    case SpiceWriter::kHepthode:
+      return {{"A", "anode"}, {"G3", "grid 3"}, {"G2G4", "screen grids 2 and 4"}, {"G1", "control grid"},
+              {"C", "cathode"}};
+    case SpiceWriter::kPenthodeg3:
+      break;
+  }
+  return {{"A", "anode"}, {"G3", "suppressor grid"}, {"G2", "screen grid"}, {"G1", "control grid"}, {"C", "cathode"}};
+}
+
+std::string SpicePinOrder(SpiceWriter writer) {
+  std::string text;
+  int node = 0;
+  for (const SpicePin& pin : SpicePins(writer)) {
+    if (node > 0) text += ", ";
+    ++node;
+    text += std::to_string(node) + " = " + pin.label + " (" + pin.electrode + ")";
+  }
+  return text;
+}
+
 std::string SpiceFileText(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
-                          int32_t iModel, SpiceDialect dialect, const std::string& date, SpicePrecision precision) {
+                          int32_t iModel, SpiceDialect dialect, const std::string& date, SpicePrecision precision,
+                          const SpiceOrigin& origin) {
   std::ostringstream os;
+  const std::string title = origin.title.empty() ? SubcircuitTitle(name) : origin.title;
+  if (dialect == SpiceDialect::kNgspice) {
+    WriteTrimmed(os, "* " + title + ": tube model for ngspice, written by Tubefit V" + FormatLine("(F5.3)", {kVersion}));
+    WriteTrimmed(os, "* Pins: " + SpicePinOrder(writer));
+    std::string fit = "* Fit:";
+    if (!origin.tube.empty()) fit += " " + origin.tube + ",";
+    if (!origin.model.empty()) fit += " " + origin.model + " model,";
+    if (origin.R2 >= 0.0f) fit += " R2 = " + RoundTripFloat(origin.R2) + " A^2,";
+    WriteTrimmed(os, fit + " " + date.substr(date.find_first_not_of(' ') == std::string::npos ? 0 : date.find_first_not_of(' ')));
+  }
   WriteTrimmed(os, kAsterisks);
-  WriteTrimmed(os, ".SUBCKT " + SubcircuitTitle(name) + SpicePinText(writer));
+  WriteTrimmed(os, ".SUBCKT " + title + SpicePinText(writer));
   WriteVersionLine(os, kVersion);
   WriteTrimmed(os, "* Model created: " + date);
   WriteTrimmed(os, "*");
@@ -253,12 +299,13 @@ std::string SpiceFileText(SpiceWriter writer, const std::string& name, const Par
 }
 
 std::string WriteSpiceFile(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
-                           int32_t iModel, SpiceDialect dialect, std::ostream& console, SpicePrecision precision) {
+                           int32_t iModel, SpiceDialect dialect, std::ostream& console, SpicePrecision precision,
+                           const SpiceOrigin& origin) {
   const std::string file = SubcircuitName(name) + ".cir";
   WriteList(console, {SpiceConsoleText(writer) + file});
   WriteList(console, {"Please add capacitances yourself!"});
   console.flush();
-  WriteTextFile(file, SpiceFileText(writer, name, P, s, iModel, dialect, DateStamp(), precision));
+  WriteTextFile(file, SpiceFileText(writer, name, P, s, iModel, dialect, DateStamp(), precision, origin));
   return file;
 }
 

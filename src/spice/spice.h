@@ -14,12 +14,32 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "core/param_set.h"
 #include "core/settings.h"
 #include "models/model_info.h"
+#include "spice/spice_name.h"
 
 namespace tubefit {
+
+// Where a subcircuit file comes from: the calling subcircuit's name and the fit that the ngspice form
+// names in its opening comment lines.
+struct SpiceOrigin {
+  std::string title;  // the calling subcircuit's name; empty: SubcircuitTitle of the file name
+  std::string tube;   // the tube type in words ("triode"); empty: not known
+  std::string model;  // the model family ("Koren"); empty: not known
+  float R2 = -1.0f;   // sum of squared current errors of the fit, A^2; negative: not known
+};
+
+// One pin of the calling subcircuit, in node order: its label on the .SUBCKT line and the electrode.
+struct SpicePin {
+  const char* label;
+  const char* electrode;
+};
+std::vector<SpicePin> SpicePins(SpiceWriter writer);
+// The pin order as one text: "1 = A (anode), 2 = G (grid), 3 = C (cathode)".
+std::string SpicePinOrder(SpiceWriter writer);
 
 // The five writers. Each takes the subcircuit name (only its first 80 characters count, trailing blanks
 // dropped), the parameter vector with its slot numbers, the model code that selects the body (a code
@@ -45,12 +65,6 @@ void SpicePenthodeg3(const std::string& name, const ParamVector& P, const Slots&
 
 // --- the text layer under the writers ---
 
-// The file name of the subcircuit without ".cir": the first 80 characters of the name without trailing
-// blanks.
-std::string SubcircuitName(const std::string& name);
-// The name of the calling subcircuit: SubcircuitName without its folder, since "/" is no part of a SPICE
-// name ("data/ecc83" gives "ecc83").
-std::string SubcircuitTitle(const std::string& name);
 
 // The console text of the writer ("Spice Triode subcircuit written to file " ...) and the pin list text
 // that follows the name on the calling subcircuit's .SUBCKT line (" 1 2 3; A G C;" ...).
@@ -63,14 +77,16 @@ std::string SpiceBodyText(SpiceWriter writer, const ParamVector& P, const Slots&
                           SpiceDialect dialect, SpicePrecision precision = SpicePrecision::kFields);
 
 // The whole file text: the five header lines with the given date stamp ("dd-Mon-yyyy"), then the body.
+// The ngspice form opens with three comment lines before them: the subcircuit's name, its pin order, and
+// the fit it comes from (what `origin` knows of tube, model and R2, and the date).
 std::string SpiceFileText(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
                           int32_t iModel, SpiceDialect dialect, const std::string& date,
-                          SpicePrecision precision = SpicePrecision::kFields);
+                          SpicePrecision precision = SpicePrecision::kFields, const SpiceOrigin& origin = {});
 
 // Prints the two console lines, then writes the file with today's date. Returns the file name.
 std::string WriteSpiceFile(SpiceWriter writer, const std::string& name, const ParamVector& P, const Slots& s,
                            int32_t iModel, SpiceDialect dialect, std::ostream& console,
-                           SpicePrecision precision = SpicePrecision::kFields);
+                           SpicePrecision precision = SpicePrecision::kFields, const SpiceOrigin& origin = {});
 
 // The combined coefficients of the Nolt-family bodies, computed in 32-bit floats in this order:
 //   Ookg1mOokG2 = (1/kG1) - (1/kG2)
