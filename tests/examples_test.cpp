@@ -195,7 +195,7 @@ RunResult RunChain(const Example& ex, const fs::path& root, const fs::path& dir,
   RunResult r;
   for (const Step& step : ex.steps) {
     CopyFolder(root / step.folder, dir, false);
-    if (lm && &step == &ex.steps.back()) std::ofstream(dir / step.config, std::ios::app) << "Minimiser = lm\r\n";
+    if (lm && &step == &ex.steps.back()) std::ofstream(dir / step.config, std::ios::app | std::ios::binary) << "Minimiser = lm\r\n";
     r.status = RunIn(dir, step.config, r.console, simd);
     if (r.status != 0) return r;
     for (const auto& copy : step.copies) fs::copy_file(dir / copy.first, dir / copy.second, fs::copy_options::overwrite_existing);
