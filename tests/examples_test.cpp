@@ -79,6 +79,11 @@ struct Example {
   std::map<std::string, Tolerance> truth;  // generating parameters with the tolerance of the noise-free fit
   float r2_factor = 1.5f;                  // allowed R2 over its expected value
   bool clean_lm = false;                   // the noise-free run minimises its last step by Levenberg-Marquardt
+  // The best minimum of the shipped data that tools/search_sets.sh found (the fit sequence with both
+  // minimisers from 30 perturbed starts each, then polished), and the stages that free all but a trailing
+  // block (Levenberg-Marquardt polishes those).
+  float best_r2 = 0.0f;
+  int polished = 0;
 };
 
 void PrintTo(const Example& ex, std::ostream* os) { *os << ex.name; }
@@ -95,11 +100,15 @@ std::vector<Example> Examples() {
   e.push_back({"diode", {{"diode", "Model.ini", {}}}, 0.02f, false, false, {}, 1, {"eb91"}, {"eb91.cir"},
                {"Model.par"},
                {{"k", {1500, 1e-3f, 0}}, {"ex", {1.5f, 1e-3f, 0}}, {"eps", {0, 0, 1e-3f}}}});
+  e.back().best_r2 = 2.307831e-8f;
+  e.back().polished = 1;
   // X: the Koren triode to 0.1 %, kVB (which only shapes the knee) to 1 %.
   e.push_back({"pentode_x", {kPentodeX}, 0.02f, false, true, {}, 1, {"el84_x"}, {"el84_x.cir"},
                {"Model.par", "Triode.par"},
                {{"mu", {19, 1e-3f, 0}}, {"ex", {1.35f, 1e-3f, 0}}, {"kG1", {200, 1e-3f, 0}},
                 {"kp", {120, 1e-3f, 0}}, {"kVB", {300, 1e-2f, 0}}}});
+  e.back().best_r2 = 1.247697e-7f;
+  e.back().polished = 1;
   // P (Nolt): every parameter to 0.1 %, kVB to 1 %.
   e.push_back({"pentode", {kPentodeX, {"pentode", "Model.ini", {}}}, 0.02f, true, false, {kExcept, kIncluding}, 2,
                {"el84_vs200", "el84_vs250", "el84_vs300", "el84_tri"}, {"el84_vs200.cir", "el84_tri.cir"},
@@ -107,6 +116,8 @@ std::vector<Example> Examples() {
                {{"alpha_s", {4, 1e-3f, 0}}, {"beta", {0.1f, 1e-3f, 0}}, {"A", {2e-4f, 1e-2f, 0}},
                 {"kG2", {2000, 1e-3f, 0}}, {"kG1", {200, 1e-3f, 0}}, {"mu", {19, 1e-3f, 0}},
                 {"ex", {1.35f, 1e-3f, 0}}, {"kp", {120, 1e-3f, 0}}, {"kVB", {300, 1e-2f, 0}}}});
+  e.back().best_r2 = 3.689219e-7f;
+  e.back().polished = 2;
   // B (NoltE): 0.2 % except kVB (5 %: it only shapes the knee, and its standard variance is a few %) and w, generated 0, to 0.01 V.
   e.push_back({"beam_tetrode",
                {{"beam_tetrode", "Triode.ini", {}}, {"beam_tetrode", "Model.ini", {}}},
@@ -116,6 +127,8 @@ std::vector<Example> Examples() {
                 {"alpha'", {0.08f, 2e-3f, 0}}, {"beta", {0.08f, 2e-3f, 0}}, {"A", {1e-4f, 2e-3f, 0}},
                 {"alpha_s", {3, 2e-3f, 0}}, {"kVB", {100, 5e-2f, 0}}, {"kG1", {600, 2e-3f, 0}},
                 {"ex", {1.35f, 2e-3f, 0}}, {"kp", {50, 2e-3f, 0}}, {"mu", {8, 2e-3f, 0}}, {"kG2", {6000, 2e-3f, 0}}}});
+  e.back().best_r2 = 5.186221e-7f;
+  e.back().polished = 2;
   // V (Nolt): the two sections trade mu, ex, svar against each other at the quantisation floor (the fit
   // stops at mu about 32 and svar about 0.54 with R2 half that of mu 29, svar 0.51), so only the
   // screen-current law is tight; kVB is not determined at all (sqrt(kVB + Vs^2) with kVB << Vs^2).
@@ -127,6 +140,8 @@ std::vector<Example> Examples() {
                 {"kG2", {5000, 2e-2f, 0}}, {"kG1", {800, 2e-2f, 0}}, {"mu", {30, 8e-2f, 0}},
                 {"ex", {1.4f, 8e-2f, 0}}, {"mu_b", {12, 0.2f, 0}}, {"ex_b", {1.15f, 5e-2f, 0}},
                 {"kp", {40, 0.1f, 0}}, {"svar", {0.4f, 0.4f, 0}}}});
+  e.back().best_r2 = 7.729633e-8f;
+  e.back().polished = 3;
   // H (Nolt): the direction-set fit of the shipped data ends in a minimum several times above the noise where
   // the current-division parameters are off (alpha_s about 1 instead of 2).
   e.push_back({"hexode_y",
@@ -136,6 +151,8 @@ std::vector<Example> Examples() {
                {{"mu3", {20, 1e-2f, 0}}, {"ex'", {1.2f, 1e-2f, 0}}, {"beta", {0.1f, 1e-2f, 0}},
                 {"alpha_s", {2, 1e-2f, 0}}, {"A", {1e-4f, 1e-2f, 0}}, {"ex", {1.4f, 3e-2f, 0}},
                 {"mu'", {8, 0.1f, 0}}, {"kp'", {30, 0.1f, 0}}}});
+  e.back().best_r2 = 5.135739e-8f;
+  e.back().polished = 1;
   e.back().r2_factor = 3.5f;  // the same minimum as the noise-free direction-set run: about 2.9 x the noise
   // Noise-free, the direction-set fit stops 9 to 14 x above the quantisation floor, at a point that any
   // change in the last bits of the currents moves; Levenberg-Marquardt reaches the floor. There the g3
@@ -150,6 +167,8 @@ std::vector<Example> Examples() {
                 {"mu3", {15, 1e-3f, 0}}, {"alpha_s", {4, 1e-3f, 0}}, {"beta", {0.1f, 1e-3f, 0}},
                 {"A", {2e-4f, 1e-3f, 0}}, {"ex", {1.35f, 1e-2f, 0}}, {"kG2", {2000, 3e-2f, 0}},
                 {"kp", {120, 8e-2f, 0}}, {"kG1", {200, 3e-2f, 0}}, {"mu", {19, 5e-2f, 0}}}});
+  e.back().best_r2 = 3.077151e-7f;
+  e.back().polished = 1;
   return e;
 }
 
@@ -341,7 +360,12 @@ TEST_P(ExamplesTest, ShippedDataFitToWithinTheNoise) {
   EXPECT_EQ(CountPrefix(lm_lines, " Levenberg-Marquardt: "), ex.stages);
   EXPECT_EQ(CountPrefix(lm_lines, " After refinement R2 ="), ex.stages);
   EXPECT_EQ(CountPrefix(lm_lines, " Iter:"), 0);
-  EXPECT_LE(LastR2(lm_lines), r2 * (1.0f + 1e-4f)) << "powell " << r2;
+  EXPECT_EQ(CountPrefix(lm_lines, " Direction-set polish: "), ex.polished);
+  EXPECT_EQ(CountPrefix(lm_lines, " Levenberg-Marquardt from the polished point: "), ex.polished);
+  // At the best minimum (to 0.5 %), and never above the direction-set fit (float rounding apart).
+  const float lm_r2 = LastR2(lm_lines);
+  EXPECT_LE(lm_r2, r2 * (1.0f + 1e-6f)) << "powell " << r2;
+  EXPECT_LE(lm_r2, 1.005f * ex.best_r2) << "best " << ex.best_r2;
 }
 
 TEST_P(ExamplesTest, NoiseFreeDataGiveBackTheParameters) {

@@ -357,7 +357,8 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   }
 
   sol.reason = Reason(summary, options);
-  sol.converged = summary.termination_type == ceres::CONVERGENCE;
+  sol.converged = summary.termination_type == ceres::CONVERGENCE ||
+                  (options.keep_unconverged && summary.termination_type == ceres::NO_CONVERGENCE);
   sol.P = start;
   for (int i = 0; i < n; ++i) sol.P[i + 1] = static_cast<float>(y[i] * scale[i]);
   for (int i = 1; i <= n; ++i) {
