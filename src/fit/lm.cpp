@@ -246,8 +246,11 @@ std::string Reason(const ceres::Solver::Summary& s, const LmOptions& options) {
 
 ceres::Solver::Options SolverOptions(const LmOptions& options) {
   // The solver's own log (glog, on standard error, with time stamps and process ids) stays silent: its
-  // termination reaches the console through the summary.
+  // termination reaches the console through the summary. Ceres's minimal logging (the Windows build) has
+  // no run-time level: tools/deps-windows.sh builds it to log fatal errors only.
+#ifndef TUBEFIT_CERES_MINIGLOG
   FLAGS_minloglevel = google::GLOG_FATAL;
+#endif
   ceres::Solver::Options o;
   o.minimizer_type = ceres::TRUST_REGION;
   o.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;

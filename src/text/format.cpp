@@ -9,6 +9,8 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace tubefit {
 
 namespace {
@@ -529,10 +531,9 @@ std::string DateStampFor(int year, int month, int day) {
 }
 
 std::string DateStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return DateStampFor(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  int year = 0, month = 0, day = 0;
+  LocalDate(year, month, day);
+  return DateStampFor(year, month, day);
 }
 
 }  // namespace tubefit
