@@ -5,7 +5,13 @@ SAN_BUILD ?= build-san
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-sanitize fuzz demo bench clean
+# The Windows cross-build (mingw-w64), its dependencies and the zip; tested under Wine.
+WIN_BUILD ?= build-win
+WINEPREFIX ?= $(HOME)/.cache/tubefit-win/wine
+WINE = WINEDEBUG=-all WINEPREFIX=$(WINEPREFIX) /usr/lib/wine/wine64
+CCACHE := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+.PHONY: all deps build test test-sanitize fuzz demo bench clean deps-windows windows test-windows
 
 all: build
 
@@ -46,5 +52,21 @@ demo: deps
 bench: build
 	$(BUILD)/tubefit_bench
 
+# Installs the mingw, Wine and zip packages and builds Ceres Solver and GoogleTest for mingw into a cache
+# outside the source tree (tools/deps-windows.sh).
+deps-windows:
+	@sh tools/deps-windows.sh
+
+$(WIN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release $(CCACHE)
+
+windows: $(WIN_BUILD)/CMakeCache.txt
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target tubefit tubefit_tests tubefit-standin tubefit-synth
+	sh tools/package-windows.sh $(WIN_BUILD)
+
+# The whole suite and every example under Wine, compared byte for byte with the Linux build.
+test-windows: windows build
+	sh tools/test-windows.sh $(BUILD) $(WIN_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) dist

@@ -1,7 +1,9 @@
-// The whole fit sequence on the shipped triode example (examples/triode), read as the program reads it
-// (ReadIni, ReadMeasurements, ParamIdent, EstStart), from the same start values: by the direction-set fit
-// (BM_FitPowell) and by Levenberg-Marquardt (BM_FitLm). Each iteration restores the start values; the
-// console lines go nowhere. The counter R2 is the objective at the end.
+// The whole fit sequence on shipped examples, read as the program reads them (ReadIni, ReadMeasurements,
+// DetSweep, ParamIdent, EstStart), from the same start values: the triode (examples/triode) by the
+// direction-set fit (BM_FitPowell) and by Levenberg-Marquardt (BM_FitLm), and the NoltE beam tetrode
+// (examples/beam_tetrode, three stages) by both (BM_FitPowellBeamTetrode, BM_FitLmBeamTetrode). Each
+// iteration restores the start values; the console lines go nowhere. The counter R2 is the objective at
+// the end.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -32,13 +34,16 @@ class NullBuffer : public std::streambuf {
   int overflow(int c) override { return c; }
 };
 
-// The triode example read into a run state with its start values, in a scratch copy of the folder whose
-// gnuplot line names /bin/true (ReadIni requires the path to exist). The working directory is restored.
-std::unique_ptr<RunState> ReadTriodeExample() {
+// An example folder read into a run state with its start values, in a scratch copy whose gnuplot line
+// names /bin/true (ReadIni requires the path to exist). The working directory is restored.
+std::unique_ptr<RunState> ReadExample(const std::string& name) {
   const fs::path scratch = fs::temp_directory_path() / ("tubefit_bench_" + std::to_string(getpid()));
   fs::create_directories(scratch);
-  const fs::path example = fs::path(TUBEFIT_SOURCE_DIR) / "examples" / "triode";
-  fs::copy_file(example / "ecc83.utd", scratch / "ecc83.utd", fs::copy_options::overwrite_existing);
+  const fs::path example = fs::path(TUBEFIT_SOURCE_DIR) / "examples" / name;
+  for (const auto& entry : fs::directory_iterator(example)) {
+    if (entry.path().extension() == ".ini") continue;
+    fs::copy_file(entry.path(), scratch / entry.path().filename(), fs::copy_options::overwrite_existing);
+  }
   std::ifstream in(example / "Model.ini", std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
@@ -52,6 +57,7 @@ std::unique_ptr<RunState> ReadTriodeExample() {
   auto state = std::make_unique<RunState>();
   ReadIni(state->settings, null);
   ReadMeasurements(state->settings, state->meas, null);
+  if (IsScreenGridTube(state->settings.TubeType)) DetSweep(state->settings, state->meas, null);
   ParamIdent(state->settings.iModel, state->params);
   EstStart(*state, null);
   fs::current_path(here);
@@ -59,8 +65,8 @@ std::unique_ptr<RunState> ReadTriodeExample() {
   return state;
 }
 
-void RunSequence(benchmark::State& bench, Minimiser minimiser) {
-  std::unique_ptr<RunState> state = ReadTriodeExample();
+void RunSequence(benchmark::State& bench, const std::string& example, Minimiser minimiser) {
+  std::unique_ptr<RunState> state = ReadExample(example);
   state->settings.minimiser = minimiser;
   const Settings& s = state->settings;
   const FitObjective objective(state->meas, s.Pmax, s.Icmax, s.iModel, state->params.slot);
@@ -77,11 +83,15 @@ void RunSequence(benchmark::State& bench, Minimiser minimiser) {
   bench.counters["points"] = static_cast<double>(objective.points().size());
 }
 
-void BM_FitPowell(benchmark::State& bench) { RunSequence(bench, Minimiser::kPowell); }
-void BM_FitLm(benchmark::State& bench) { RunSequence(bench, Minimiser::kLm); }
+void BM_FitPowell(benchmark::State& bench) { RunSequence(bench, "triode", Minimiser::kPowell); }
+void BM_FitLm(benchmark::State& bench) { RunSequence(bench, "triode", Minimiser::kLm); }
+void BM_FitPowellBeamTetrode(benchmark::State& bench) { RunSequence(bench, "beam_tetrode", Minimiser::kPowell); }
+void BM_FitLmBeamTetrode(benchmark::State& bench) { RunSequence(bench, "beam_tetrode", Minimiser::kLm); }
 
 BENCHMARK(BM_FitPowell)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FitLm)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FitPowellBeamTetrode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FitLmBeamTetrode)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tubefit

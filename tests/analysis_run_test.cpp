@@ -13,6 +13,7 @@
 
 #include "driver/driver.h"
 #include "ini_fixture.h"
+#include "process_support.h"
 
 namespace tubefit {
 namespace {
@@ -21,7 +22,7 @@ class AnalysisRunTest : public IniDirTest {
  protected:
   int RunTriodeFit(int debug) {
     std::filesystem::copy_file(std::string(TUBEFIT_SOURCE_DIR) + "/examples/triode/ecc83.utd", "ecc83.utd");
-    WriteFile("Model.ini", Lines({"/bin/true", "1", "ecc83", "T", "Koren", "1.0", "0.0",
+    WriteFile("Model.ini", Lines({testsupport::StandIn(), "1", "ecc83", "T", "Koren", "1.0", "0.0",
                                   "Debug = " + std::to_string(debug)}));
     const char* argv[] = {"tubefit", "Model.ini", nullptr};
     std::ostringstream out;

@@ -3,9 +3,9 @@
 // where there is one) and exit status 1, without a crash or a hang, and must leave a good "Triode.par" alone.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/wait.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +21,7 @@
 #include "core/param_set.h"
 #include "estimate/parfiles.h"
 #include "ini_fixture.h"
+#include "process_support.h"
 #include "text/stop.h"
 
 namespace tubefit {
@@ -57,19 +58,17 @@ class BadInputTest : public IniDirTest {
 
   // Runs the program with the working directory of the test, keyboard input closed, console captured.
   // A run that takes more than two minutes is ended and counts as a hang.
-  static Result Run(const std::string& args = "") {
-    const std::string command = "timeout -s KILL 120 " + std::string(TUBEFIT_BINARY) + " " + args + " </dev/null 2>&1";
+  // The console goes to a file beside the working directory, so the directory holds only what the run left.
+  Result Run(const std::vector<std::string>& args = {}) const {
+    std::vector<std::string> argv{TUBEFIT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string console = dir_->path() + ".console";
+    const testsupport::RunOutcome outcome = testsupport::RunCaptured(argv, console, 120);
     Result result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    std::string text;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    const int raw = pclose(pipe);
-    result.exited = raw != -1 && WIFEXITED(raw) && WEXITSTATUS(raw) != 124 && WEXITSTATUS(raw) != 137;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.lines = SplitLines(text);
+    result.exited = outcome.exited;
+    result.status = outcome.status;
+    result.lines = SplitLines(ReadAll(console));
+    std::remove(console.c_str());
     return result;
   }
 
@@ -104,7 +103,8 @@ class BadInputTest : public IniDirTest {
 
   // The line that names the measurement file looked for on line 3 of Model.ini.
   std::string LookedFor(const std::string& name) const {
-    return " Looked for " + dir_->path() + "/" + name + ".utd, named on line 3 of Model.ini.";
+    const std::string path = (std::filesystem::path(dir_->path()) / (name + ".utd")).string();
+    return " Looked for " + path + ", named on line 3 of Model.ini.";
   }
 
   static void ExpectFailure(const Result& r, const std::vector<std::string>& last_lines) {
@@ -130,9 +130,9 @@ TEST_F(BadInputTest, GoodTriodeFileRunsToTheEnd) {
 TEST_F(BadInputTest, UnknownSimdPathStopsBeforeTheRun) {
   WriteTriodeFile("good.utd");
   WriteConfig("good");
-  setenv("TUBEFIT_SIMD", "sse9", 1);
+  testsupport::SetEnv("TUBEFIT_SIMD", "sse9");
   const Result r = Run();
-  unsetenv("TUBEFIT_SIMD");
+  testsupport::SetEnv("TUBEFIT_SIMD", nullptr);
   ExpectFailure(r, {" TUBEFIT_SIMD=sse9 is unknown: use scalar, avx2 or avx512.", "Execution halts"});
   EXPECT_FALSE(std::filesystem::exists("Model.par"));
 }
@@ -161,6 +161,8 @@ TEST_F(BadInputTest, MeasurementFileThatIsADirectory) {
   ExpectFailure(Run(), {" The data file d does not exist.", LookedFor("d"), " Execution halts.", kPlainStop});
 }
 
+#ifndef _WIN32
+// Named pipes, devices, permissions and /proc as Linux has them.
 TEST_F(BadInputTest, MeasurementFileThatIsANamedPipeDoesNotHang) {
   // Opening a pipe without a writer would wait for ever; it is not a measurement file.
   ASSERT_EQ(mkfifo("p.utd", 0644), 0);
@@ -192,6 +194,48 @@ TEST_F(BadInputTest, MeasurementFileWhoseReadFails) {
   WriteConfig("r");
   ExpectFailure(Run(), {" Unable to open File r.utd; aborting.", kPlainStop});
 }
+#else
+// Names that Windows cannot open as files stop the run, named with their line.
+TEST_F(BadInputTest, WindowsDeviceNamesAndForbiddenCharactersStop) {
+  WriteTriodeFile("good.utd");
+  WriteConfig("con");
+  ExpectFailure(Run(), {" Error reading Model.ini, line 3: the file name con cannot be used: con is a device name "
+                        "that Windows reserves.",
+                        "Execution halts"});
+  WriteConfig("data\\LPT1.old");
+  ExpectFailure(Run(), {" Error reading Model.ini, line 3: the file name data\\LPT1.old cannot be used: LPT1.old is a "
+                        "device name that Windows reserves.",
+                        "Execution halts"});
+  WriteFile("Model.ini", Lines({"fakegnuplot", "1", "good", "T", "Koren", "1.0", "0.0", "Debug = 0",
+                                "RdStart = start?.par"}));
+  ExpectFailure(Run(), {" Error reading Model.ini, line 9: the file name start?.par cannot be used: Windows does not "
+                        "allow the character ? in a file name.",
+                        "Execution halts"});
+  ExpectFailure(Run({"NUL"}), {" Ini file NUL cannot be used: NUL is a device name that Windows reserves.",
+                               "Execution halts"});
+  EXPECT_FALSE(std::filesystem::exists("Model.par"));
+}
+
+// Drive letters, backslashes and blanks in the names of Model.ini, on its data-file and RdStart lines and on
+// the command line.
+TEST_F(BadInputTest, WindowsPathsWithDriveBackslashesAndBlanks) {
+  std::filesystem::create_directory("my data");
+  WriteTriodeFile("my data\\good one.utd");
+  WriteFile("my data\\start.par", kGoodTriodePar);
+  std::string folder = std::filesystem::absolute("my data").string();
+  for (char& ch : folder) ch = ch == '/' ? '\\' : ch;
+  ASSERT_EQ(folder[1], ':');
+  WriteFile("my data\\run it.ini", Lines({testsupport::StandIn(), "1", folder + "\\good one", "T", "Koren", "1.0",
+                                          "0.0", "RdStart = " + folder + "\\start.par"}));
+  const Result r = Run({folder + "\\run it.ini"});
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " Reading starting parameters from file " + folder + "\\start.par"),
+            r.lines.end());
+  EXPECT_TRUE(std::filesystem::exists("good one.cir"));
+  EXPECT_TRUE(std::filesystem::exists("my data\\good one.dat"));
+}
+#endif
 
 TEST_F(BadInputTest, NaNInAMeasurementFile) {
   WriteTriodeFile("n.utd", {"1 1 0.00 0.00 -5 0 0 6.3", "2 1 nan 0.00 -5 30 30 6.3"});

@@ -384,12 +384,12 @@ TEST_F(ReadIniTest, MissingGnuplotPath) {
 TEST_F(ReadIniTest, MissingDataFileAfterTheFoundOnes) {
   Touch("a.utd");
   const IniResult r = Read(Lines({"fakegnuplot", "2", "a", "b", "T", "Koren", "2.0", "0.0"}));
-  ExpectPlainStop(r, {" The data file b does not exist.", " Looked for " + dir_->path() + "/b.utd, named on line 4 of Model.ini.",
+  ExpectPlainStop(r, {" The data file b does not exist.", " Looked for " + (std::filesystem::path(dir_->path()) / "b.utd").string() + ", named on line 4 of Model.ini.",
                       " Execution halts."});
   EXPECT_EQ(r.console, kHead);
   // A count larger than the file lines reads the tube line as a file name; the ending .utd is dropped.
   const IniResult count = Read(Lines({"fakegnuplot", "2", "a.utd", "T", "Koren", "2.0", "0.0"}));
-  ExpectPlainStop(count, {" The data file T does not exist.", " Looked for " + dir_->path() + "/T.utd, named on line 4 of Model.ini.",
+  ExpectPlainStop(count, {" The data file T does not exist.", " Looked for " + (std::filesystem::path(dir_->path()) / "T.utd").string() + ", named on line 4 of Model.ini.",
                           " That is no file name: the number of files on line 2 (2) may not match the file lines that "
                           "follow it.",
                           " Execution halts."});

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/matrix.h"
+#include "core/run_state.h"
 #include "core/measurement_set.h"
 #include "driver/fit_sequence.h"
 #include "fit/brent.h"
@@ -20,6 +21,7 @@
 #include "fit/powell.h"
 #include "models/models.h"
 #include "text/format.h"
+#include "text/stop.h"
 
 namespace tubefit {
 namespace {
@@ -32,7 +34,7 @@ ParamSet SetFor(int32_t iModel) {
   return ps;
 }
 
-// A heap-held measurement set (the fixed tables are too large for the stack).
+// An empty measurement set, held on the heap.
 std::unique_ptr<MeasurementSet> EmptySet() { return std::make_unique<MeasurementSet>(); }
 
 // Appends a curve at grid voltage Vg1 to file f, with the points given as {Va, Vs, Ia, Is}.
@@ -687,6 +689,39 @@ TEST(FitLm, FailedSolveKeepsTheStartValues) {
   EXPECT_EQ(cut.lines[1],
             " Levenberg-Marquardt: 1 iteration, no convergence within 1 iterations; the start values are kept.");
   EXPECT_EQ(cut.lines[2], " After refinement R2 = " + ListFloat(cut.summary.R2_before));
+}
+
+// A fit sequence that ends with a non-finite R2 stops the run, with both minimisers: a triode start with
+// kG1 not a number, from which neither finds a way out.
+TEST(FitSequence, NonFiniteFinalR2Stops) {
+  auto state = std::make_unique<RunState>();
+  const ParamSet truth = TriodeParams();
+  state->meas = *Synthetic(1, truth, NineGrids(), 31, 10.0f, 0.0f);
+  state->settings.iModel = 1;
+  const FitObjective F(state->meas, kHuge, kHuge, 1, truth.slot);
+  const Objective f = [&F](ParamVector& P) { return F(P); };
+  const struct {
+    Minimiser minimiser;
+    int32_t slot;
+    float value;
+    const char* R2;
+  } cases[] = {{Minimiser::kPowell, truth.slot.kG1, std::nanf(""), "NaN"},
+               {Minimiser::kLm, truth.slot.kG1, std::nanf(""), "NaN"}};
+  for (const auto& c : cases) {
+    state->settings.minimiser = c.minimiser;
+    state->params = truth;
+    state->params.P[c.slot] = c.value;
+    std::ostringstream console;
+    try {
+      RunFitSequence(*state, f, console, &F);
+      ADD_FAILURE() << "no stop: " << console.str();
+    } catch (const Stop& stop) {
+      EXPECT_EQ(stop.text(), "Execution halts");
+      ASSERT_EQ(stop.lines().size(), 1u);
+      EXPECT_EQ(stop.lines()[0], std::string(" The fit ended with R2 = ") + c.R2 +
+                                     ": the model currents are not finite there. Try other start values.");
+    }
+  }
 }
 
 }  // namespace

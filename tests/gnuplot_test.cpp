@@ -1,7 +1,6 @@
 // The written scripts run by the real gnuplot, rendering to PNG without a window or a keyboard.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "plot/plot.h"
 #include "plot/run_command.h"
 #include "plot_test_support.h"
+#include "process_support.h"
 
 namespace tubefit {
 namespace {
@@ -23,19 +23,8 @@ using plottest::ReadFile;
 using plottest::Sweep;
 using plottest::TempDir;
 
-// The gnuplot executable on PATH, or empty.
-std::string FindGnuplot() {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return {};
-  std::stringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (dir.empty()) continue;
-    const std::string candidate = dir + "/gnuplot";
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
+// gnuplot where the program itself finds it (on PATH, on Windows also in its installer's folder), or empty.
+std::string FindGnuplot() { return ProgramFound("gnuplot") ? "gnuplot" : ""; }
 
 bool IsPng(const std::string& name) {
   const std::string data = ReadFile(name);
@@ -61,7 +50,7 @@ class GnuplotTest : public ::testing::Test {
 
   // Writes the plot files without starting gnuplot.
   void WriteFiles(bool png = false) {
-    s.GnuplotPath = png ? gnuplot : "/bin/true";
+    s.GnuplotPath = png ? gnuplot : testsupport::StandIn();
     s.PlotPng = png;
     WrtPlot(s, ms, ps.P, ps.slot, console);
   }

@@ -14,6 +14,7 @@
 #include "fit/objective.h"
 #include "models/law_math.h"
 #include "ini_fixture.h"
+#include "process_support.h"
 
 namespace tubefit {
 namespace {
@@ -33,7 +34,7 @@ class GoldenLogTest : public IniDirTest {
     std::getline(in, first);
     while (std::getline(in, line)) rest += line + "\n";
     in.close();
-    WriteFile("Model.ini", "/bin/true\n" + rest);
+    WriteFile("Model.ini", testsupport::StandIn() + "\n" + rest);
   }
 
   static std::vector<std::string> Run() {
@@ -72,11 +73,11 @@ void ExpectLogOnEveryPath(const std::string& folder, const std::string& log) {
   for (SimdLevel level : {SimdLevel::kNone, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
     if (static_cast<int>(level) > static_cast<int>(SupportedSimdLevel())) continue;
     SCOPED_TRACE(SimdLevelName(level));
-    setenv("TUBEFIT_SIMD", SimdLevelName(level), 1);
+    testsupport::SetEnv("TUBEFIT_SIMD", SimdLevelName(level));
     GoldenLogTest::CopyExample(folder);
     GoldenLogTest::ExpectSameLog(GoldenLogTest::Run(), GoldenLogTest::Golden(log));
   }
-  unsetenv("TUBEFIT_SIMD");
+  testsupport::SetEnv("TUBEFIT_SIMD", nullptr);
 }
 
 TEST_F(GoldenLogTest, Triode) {

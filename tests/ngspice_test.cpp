@@ -10,7 +10,6 @@
 // value exactly; the simulated currents then differ from Model only by float rounding and by the 1G
 // resistor across anode and cathode.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -26,6 +25,8 @@
 
 #include "models/models.h"
 #include "models/small_signal.h"
+#include "plot/run_command.h"
+#include "process_support.h"
 #include "spice/spice.h"
 #include "spice_test_util.h"
 #include "test_support.h"
@@ -53,18 +54,9 @@ struct SimCase {
   std::vector<Point> grid;
 };
 
-// True if an executable named ngspice is on PATH.
-bool NgspiceOnPath() {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::stringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (dir.empty()) dir = ".";
-    if (access((dir + "/ngspice").c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
+// True if an executable named ngspice is on PATH (and this is not Windows: the run goes through the shell's
+// timeout and redirections).
+bool NgspiceOnPath() { return !testsupport::kWindows && ProgramFound("ngspice"); }
 
 std::vector<Point> Grid(const std::vector<float>& Va, const std::vector<float>& Vs, const std::vector<float>& Vg1,
                         const std::vector<float>& Vg3) {

@@ -27,7 +27,7 @@ using plottest::TempDir;
 using plottest::WriteExecutable;
 
 // A fake gnuplot that writes each argument on a line of args.txt in the working directory.
-constexpr const char* kRecorder = "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n";
+constexpr const char* kRecorder = "args args.txt\n";
 
 std::string ExpectedRow(float v, const std::vector<float>& currents) {
   char buf[64];
@@ -350,7 +350,7 @@ TEST(FittedText, CallersParameterVectorIsNotChangedByWrtPlot) {
   s.TubeType = 'T';
   s.iModel = 1;
   s.DataFile = {"t"};
-  s.GnuplotPath = "/bin/true";
+  s.GnuplotPath = testsupport::StandIn();
   ParamSet ps;
   ParamIdent(1, ps);
   ps.P[ps.slot.mu] = 200.0f;  // the model caps mu at 150 in the vector it is given
@@ -512,16 +512,32 @@ TEST(GnuplotImageArgs, TerminalOutputAndCommandsOfEachImage) {
 // ---------------------------------------------------------------- process start
 
 TEST(RunProgramArgs, ReturnsTheExitStatus) {
-  EXPECT_EQ(RunProgramArgs({"/bin/true"}), 0);
-  EXPECT_EQ(RunProgramArgs({"/bin/false"}), 1);
-  EXPECT_EQ(RunProgramArgs({"/bin/sh", "-c", "exit 3"}), 3);
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  EXPECT_EQ(RunProgramArgs({testsupport::StandIn()}), 0);
+  EXPECT_EQ(RunProgramArgs({WriteExecutable(dir.path() + "/false", "exit 1\n")}), 1);
+  EXPECT_EQ(RunProgramArgs({WriteExecutable(dir.path() + "/three", "exit 3\n")}), 3);
 }
 
-TEST(RunProgramArgs, NameWithoutSlashIsLookedUpOnPath) { EXPECT_EQ(RunProgramArgs({"true"}), 0); }
+TEST(RunProgramArgs, NameWithoutSlashIsLookedUpOnPath) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  WriteExecutable(dir.path() + "/seven", "exit 7\n");
+  const char* path = std::getenv("PATH");
+  const std::string saved = path == nullptr ? "" : path;
+  const std::string separator = testsupport::kWindows ? ";" : ":";
+  testsupport::SetEnv("PATH", (saved + separator + dir.path()).c_str());
+  EXPECT_EQ(RunProgramArgs({"seven"}), 7);
+  EXPECT_TRUE(ProgramFound("seven"));
+  testsupport::SetEnv("PATH", saved.c_str());
+  EXPECT_FALSE(ProgramFound("seven"));
+}
 
+#ifndef _WIN32
 TEST(RunProgramArgs, SignalEndGivesItsNumberAbove128) {
   EXPECT_EQ(RunProgramArgs({"/bin/sh", "-c", "kill -9 $$"}), 128 + 9);
 }
+#endif
 
 TEST(RunProgramArgs, ProgramThatCannotStartGivesMinusOne) {
   EXPECT_EQ(RunProgramArgs({}), -1);
@@ -536,8 +552,7 @@ TEST(RunProgramArgs, ProgramThatCannotStartGivesMinusOne) {
 TEST(RunProgramArgs, ArgumentsArriveUnchangedWithoutAShell) {
   TempDir dir("tubefit plot ");
   ASSERT_TRUE(dir.ok());
-  const std::string program = dir.path() + "/fake gnuplot";
-  WriteExecutable(program, kRecorder);
+  const std::string program = WriteExecutable(dir.path() + "/fake gnuplot", kRecorder);
   EXPECT_EQ(RunProgramArgs({program, "-persist", "a b.plt", "$HOME", "it's;ls", ""}), 0);
   EXPECT_EQ(ReadFile("args.txt"), "-persist\na b.plt\n$HOME\nit's;ls\n\n");
 }
@@ -545,7 +560,7 @@ TEST(RunProgramArgs, ArgumentsArriveUnchangedWithoutAShell) {
 TEST(RunProgramArgs, NullInputGivesEndOfFile) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  WriteExecutable("reader", "#!/bin/sh\nif read x; then echo line; else echo eof; fi > stdin.txt\n");
+  WriteExecutable("reader", "stdin stdin.txt\n");
   EXPECT_EQ(RunProgramArgs({"./reader"}, ChildInput::kNull), 0);
   EXPECT_EQ(ReadFile("stdin.txt"), "eof\n");
 }
@@ -556,8 +571,7 @@ class WrtPlotTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.ok());
-    fake = dir.path() + "/fake gnuplot";
-    WriteExecutable(fake, kRecorder);
+    fake = WriteExecutable(dir.path() + "/fake gnuplot", kRecorder);
   }
 
   // A diode with Ia (mA) = Va: k = 1000, ex = 1, eps = 0; one curve 0..100 V.
@@ -654,7 +668,7 @@ TEST_F(WrtPlotTest, TwoTriodeFilesGiveTwoScripts) {
 
 TEST_F(WrtPlotTest, GnuplotErrorStatusIsIgnored) {
   Diode();
-  WriteExecutable(fake, "#!/bin/sh\nexit 3\n");
+  WriteExecutable(fake, "exit 3\n");
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(), "");
 }
@@ -675,18 +689,23 @@ TEST_F(WrtPlotTest, GnuplotNoneOrWithoutDisplayIsNotStarted) {
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(), " gnuplot is not started (gnuplot line none); the plot files and scripts are written.\n");
   // A program named gnuplot without a display would wait at "pause -1" drawing nothing.
-  s.GnuplotPath = dir.path() + "/gnuplot";
-  WriteExecutable(s.GnuplotPath, kRecorder);
+  s.GnuplotPath = WriteExecutable(dir.path() + "/gnuplot", kRecorder);
   const char* display = std::getenv("DISPLAY");
   const std::string saved = display == nullptr ? "" : display;
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) unsetenv(name);
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) testsupport::SetEnv(name, nullptr);
   console.str("");
   WrtPlot(s, ms, ps.P, ps.slot, console);
-  EXPECT_EQ(console.str(),
-            " No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot files and "
-            "scripts are written.\n For PNG images of the plots add the line PlotPng = 1 to Model.ini.\n");
-  EXPECT_FALSE(FileNonEmpty("args.txt"));
-  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+  if (testsupport::kWindows) {
+    // Windows always has a display: gnuplot is started there.
+    EXPECT_EQ(console.str(), "");
+    EXPECT_EQ(ReadFile("args.txt"), "-persist\nd.plt\n");
+  } else {
+    EXPECT_EQ(console.str(),
+              " No display (DISPLAY and WAYLAND_DISPLAY are not set): gnuplot is not started; the plot files and "
+              "scripts are written.\n For PNG images of the plots add the line PlotPng = 1 to Model.ini.\n");
+    EXPECT_FALSE(FileNonEmpty("args.txt"));
+  }
+  if (!saved.empty()) testsupport::SetEnv("DISPLAY", saved.c_str());
 }
 
 TEST_F(WrtPlotTest, FileThatCannotBeWrittenStopsNamingIt) {
@@ -706,9 +725,8 @@ TEST_F(WrtPlotTest, PngRunGetsNullInputAndImageCommands) {
   s.PlotPng = true;
   s.ModelName = "EF86";
   WriteExecutable(fake,
-                  "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.txt\n"
-                  "if read x; then echo line; else echo eof; fi > stdin.txt\n"
-                  "for f in p1.png p1_screen.png p2.png p2_screen.png EF86_overview.png; do echo image > \"$f\"; done\n");
+                  "args args.txt\nstdin stdin.txt\ntouch p1.png\ntouch p1_screen.png\ntouch p2.png\n"
+                  "touch p2_screen.png\ntouch EF86_overview.png\n");
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(),
             " Plot image written: p1.png\n"
@@ -752,7 +770,7 @@ TEST_F(WrtPlotTest, ImageCommandsTitleRangeColoursPointsAndPmax) {
 TEST_F(WrtPlotTest, FailedPngRunSaysNoImagesWereMade) {
   Diode();
   s.PlotPng = true;
-  WriteExecutable(fake, "#!/bin/sh\nexit 1\n");
+  WriteExecutable(fake, "exit 1\n");
   std::ofstream("d.png") << "old image of an earlier run";
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(), " gnuplot ended with exit status 1; no plot images were made.\n");
@@ -763,7 +781,7 @@ TEST_F(WrtPlotTest, FailedPngRunSaysNoImagesWereMade) {
 TEST_F(WrtPlotTest, PartlyFailedPngRunNamesTheImagesMade) {
   Pentode();
   s.PlotPng = true;
-  WriteExecutable(fake, "#!/bin/sh\necho image > p1.png\nexit 1\n");
+  WriteExecutable(fake, "touch p1.png\nexit 1\n");
   WrtPlot(s, ms, ps.P, ps.slot, console);
   EXPECT_EQ(console.str(),
             " gnuplot ended with exit status 1; only these plot images were made:\n"

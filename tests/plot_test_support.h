@@ -1,9 +1,7 @@
 // Helpers of the plot tests: a fresh working directory, file reading, small measurement sets.
 #pragma once
 
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +11,7 @@
 
 #include "core/measurement_set.h"
 #include "core/settings.h"
+#include "process_support.h"
 #include "test_support.h"
 
 namespace tubefit::plottest {
@@ -38,9 +37,9 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-inline void WriteExecutable(const std::string& name, const std::string& text) {
-  std::ofstream(name, std::ios::binary) << text;
-  chmod(name.c_str(), 0755);
+// A stand-in program of that name (on Windows with .exe) running the actions (see WriteStandIn).
+inline std::string WriteExecutable(const std::string& name, const std::string& actions) {
+  return testsupport::WriteStandIn(name, actions);
 }
 
 inline bool FileNonEmpty(const std::string& name) {

@@ -14,6 +14,7 @@
 #include "fit/objective.h"
 #include "ini_fixture.h"
 #include "models/models.h"
+#include "process_support.h"
 
 namespace tubefit {
 namespace {
@@ -204,7 +205,7 @@ class FitReportRun : public IniDirTest {};
 
 TEST_F(FitReportRun, ReportFollowsTheStandardVariancesWithTheFitsR2) {
   std::filesystem::copy_file(std::string(TUBEFIT_SOURCE_DIR) + "/examples/triode/ecc83.utd", "ecc83.utd");
-  WriteFile("Model.ini", Lines({"/bin/true", "1", "ecc83", "T", "Koren", "1.0", "0.0", "FitReport = 1"}));
+  WriteFile("Model.ini", Lines({testsupport::StandIn(), "1", "ecc83", "T", "Koren", "1.0", "0.0", "FitReport = 1"}));
   const char* argv[] = {"tubefit", nullptr};
   std::ostringstream out;
   std::istringstream in;
@@ -247,7 +248,7 @@ TEST(FitReportLines, ParametersTheDataDoNotDetermine) {
 
 TEST_F(FitReportRun, NoReportWithoutTheKeyword) {
   std::filesystem::copy_file(std::string(TUBEFIT_SOURCE_DIR) + "/examples/triode/ecc83.utd", "ecc83.utd");
-  WriteFile("Model.ini", Lines({"/bin/true", "1", "ecc83", "T", "Koren", "1.0", "0.0"}));
+  WriteFile("Model.ini", Lines({testsupport::StandIn(), "1", "ecc83", "T", "Koren", "1.0", "0.0"}));
   const char* argv[] = {"tubefit", nullptr};
   std::ostringstream out;
   std::istringstream in;

@@ -4,7 +4,6 @@
 #include "spice/spice.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -13,7 +13,7 @@
 
 namespace tubefit::testsupport {
 
-// Makes a fresh directory <temp>/<stem>XXXXXX (the stem may hold a blank) and, with `enter`, works in it;
+// Makes a fresh directory <temp>/<stem><number>_<count> (the stem may hold a blank) and, with `enter`, works in it;
 // goes back on destruction and removes the directory with everything in it.
 class TempDir {
  public:
@@ -23,15 +23,25 @@ class TempDir {
       const std::filesystem::path here = std::filesystem::current_path(ec);
       if (!ec) old_ = here.string();
     }
-    std::string pattern = (std::filesystem::temp_directory_path() / (stem + "XXXXXX")).string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-    if (enter && !path_.empty() && chdir(path_.c_str()) != 0) path_.clear();
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    // A name no other directory has: create_directory fails for one that exists, and the next is tried.
+    static unsigned counter = 0;
+    const auto clock = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; !ec && attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate = temp / (stem + std::to_string(clock % 1000000007ULL) + "_" +
+                                                      std::to_string(++counter));
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+    if (enter && !path_.empty()) {
+      std::filesystem::current_path(path_, ec);
+      if (ec) path_.clear();
+    }
   }
   ~TempDir() {
-    if (!old_.empty() && chdir(old_.c_str()) != 0) return;
     std::error_code ec;
+    if (!old_.empty()) std::filesystem::current_path(old_, ec);
+    if (ec) return;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;

@@ -16,6 +16,8 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 libceres-dev
+libunwind-dev
+liblzma-dev
 ngspice
 gnuplot-nox
 chromium

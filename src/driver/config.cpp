@@ -9,6 +9,7 @@
 
 #include "models/model_info.h"
 #include "param.h"
+#include "platform/platform.h"
 #include "plot/run_command.h"
 #include "spice/spice_name.h"
 #include "text/format.h"
@@ -200,6 +201,13 @@ IntKeyword FindIntKeyword(std::istream& in, const std::string& file, std::string
   const KeywordValue kv = FindKeywordValue(in, file, keyword, KeywordMatch::kWholeWord, true, true);
   if (!kv.found) return {};
   return {IntOrStop(kv.item, file, kv.line, std::string(keyword)), kv.line};
+}
+
+// Stops for a file name that this system cannot open (on Windows a device name such as CON, or one of the
+// characters it does not allow), naming it and the line.
+void CheckOpenableName(const std::string& name, const std::string& file, int32_t line) {
+  const std::string reason = UnopenableName(name);
+  if (!reason.empty()) InputError(file, line, "the file name " + name + " cannot be used: " + reason + ".");
 }
 
 // An on/off extension keyword: absent or negative is off, 1 is on, anything else stops.
@@ -508,9 +516,11 @@ void ReadKeywords(std::istream& in, const std::string& file, Settings& settings,
   }
 
   std::string start_file;
-  settings.RdStart = LookupText(in, file, "RdStart", start_file);
+  int32_t start_line = 0;
+  settings.RdStart = LookupText(in, file, "RdStart", start_file, &start_line);
   if (settings.RdStart) {
     settings.StartFile = TrimRight(start_file);
+    CheckOpenableName(settings.StartFile, file, start_line);
     if (!FileExists(settings.StartFile)) {
       PlainStop({Line("File " + settings.StartFile + " does not exist."), Line("Execution halts.")});
     }
@@ -633,13 +643,15 @@ float LookupReal(std::istream& in, const std::string& file, std::string_view key
   return RealOrStop(kv.item, file, kv.line, std::string(keyword));
 }
 
-bool LookupText(std::istream& in, const std::string& file, std::string_view keyword, std::string& value) {
+bool LookupText(std::istream& in, const std::string& file, std::string_view keyword, std::string& value,
+                int32_t* line) {
   const KeywordValue kv = FindKeywordValue(in, file, keyword, KeywordMatch::kAnywhere, false);
   if (!kv.found) return false;
   if (kv.item.state != ItemState::kValue || kv.item.text.empty()) {
     InputError(file, kv.line, "expected a value after \"=\" for " + std::string(keyword) + ".");
   }
   value = kv.item.text;
+  if (line != nullptr) *line = kv.line;
   return true;
 }
 
@@ -652,7 +664,8 @@ void ReadIni(Settings& settings, std::ostream& console) {
   settings.GnuplotPath = head.TrimmedRecord("the gnuplot path");
   // "none" writes the plot files without starting gnuplot; a bare program name may also be one on PATH.
   const std::string& gnuplot = settings.GnuplotPath;
-  const bool bare = gnuplot.find('/') == std::string::npos;
+  const bool bare = !HasFolderPart(gnuplot);
+  if (Lower(gnuplot) != "none") CheckOpenableName(gnuplot, file, head.line());
   if (Lower(gnuplot) != "none" && !FileExists(gnuplot) && !(bare && ProgramFound(gnuplot))) {
     std::vector<std::string> lines = {Line("The gnuplot path " + gnuplot + " does not exist.")};
     if (bare) lines.push_back(Line("No program " + gnuplot + " was found on the PATH either."));
@@ -673,6 +686,7 @@ void ReadIni(Settings& settings, std::ostream& console) {
   settings.DataFile = FileNames();
   for (int32_t i = 1; i <= nfiles; ++i) {
     std::string name = head.TrimmedRecord("the name of data file " + RenderI(i, 0));
+    CheckOpenableName(name, file, head.line());
     if (EndsWithUtd(name) && !FileExists(name + ".utd")) {
       WriteList(console, {"The file name " + name + " on line " + RenderI(head.line(), 0) +
                           " is read without its ending .utd."});

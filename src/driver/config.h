@@ -48,11 +48,13 @@ KeywordRecord FindKeyword(std::istream& in, std::string_view keyword, KeywordMat
 
 // Typed keyword lookups. The value is read free-format from the text after the first "=" of the matching
 // record. `file` names the configuration file in messages. The integer and real variants return -1 when the
-// keyword is absent; the text variant returns false and leaves `value` untouched.
+// keyword is absent; the text variant returns false and leaves `value` untouched, and gives the line of the
+// record in `line` if asked.
 // Stops: a matching record without "=" or without a value, or a value that cannot be read as its type
 // (reals must also be finite).
 int32_t LookupInt(std::istream& in, const std::string& file, std::string_view keyword);
 float LookupReal(std::istream& in, const std::string& file, std::string_view keyword);
-bool LookupText(std::istream& in, const std::string& file, std::string_view keyword, std::string& value);
+bool LookupText(std::istream& in, const std::string& file, std::string_view keyword, std::string& value,
+                int32_t* line = nullptr);
 
 }  // namespace tubefit

@@ -11,6 +11,7 @@
 #include "driver/config.h"
 #include "driver/pipeline.h"
 #include "fit/objective.h"
+#include "platform/platform.h"
 #include "plot/run_command.h"
 #include "text/format.h"
 #include "text/stop.h"
@@ -130,6 +131,11 @@ int RunOne(const CommandLine& command, Console& console) {
     if (!command.configs.empty()) settings.IniFile = command.configs.front();
     // Names longer than the 80 columns of the line are shown whole.
     WriteList(out, {"Initialization file is:" + PadTo(settings.IniFile, std::max(kArgumentLength, settings.IniFile.size()))});
+    const std::string unopenable = UnopenableName(TrimRight(settings.IniFile));
+    if (!unopenable.empty()) {
+      StopWithText("Execution halts", {ListDirected({"Ini file " + TrimRight(settings.IniFile) + " cannot be used: " +
+                                                     unopenable + "."})});
+    }
     if (!FileExists(settings.IniFile)) {
       StopWithText("Execution halts", {ListDirected({"Ini file " + TrimRight(settings.IniFile) + " does not exist."})});
     }

@@ -1,5 +1,6 @@
 #include "driver/fit_sequence.h"
 
+#include <cmath>
 #include <string>
 
 #include "fit/fit.h"
@@ -18,18 +19,21 @@ class Stages {
       : state_(state), F_(F), terms_(terms), console_(console) {}
 
   // One stage varying the first n slots: Fit with the current tolerance, or Levenberg-Marquardt on the
-  // objective's terms.
-  void Run(int32_t n) {
+  // objective's terms (polished where the stage frees all but a trailing block, see LmStagePolish).
+  // Returns the R2 after the stage.
+  float Run(int32_t n, FitStage::Count count) {
     ParamSet& ps = state_.params;
     if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
-      RunLmStage(ps.P, n, *terms_, console_);
-      return;
+      const bool polish = count == FitStage::Count::kAllBut;
+      return RunLmStage(ps.P, n, *terms_, console_, polish ? PolishedLmOptions() : LmOptions(),
+                        polish ? kLmPolishTol : 0.0f)
+          .R2_after;
     }
     FitOptions options;
     options.NFit = n;
     options.ftol = tol_;
     options.kept_sign = SignedSlots(ModelInfoFor(state_.settings.iModel));
-    RunFitStage(ps.P, F_, options, console_);
+    return RunFitStage(ps.P, F_, options, console_).R2_after;
   }
   void Heading(const char* text) {
     WriteList(console_);
@@ -70,9 +74,32 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
   return summary;
 }
 
+LmOptions PolishedLmOptions() {
+  LmOptions o;
+  o.function_tolerance = kLmPolishedTolerance;
+  o.parameter_tolerance = kLmPolishedTolerance;
+  o.max_iterations = kLmPolishedIterations;
+  o.keep_unconverged = true;
+  return o;
+}
+
+namespace {
+
+// The last solve from the polished point: the full tolerance, a few steps, its last point if better.
+LmOptions FinalLmOptions() {
+  LmOptions o;
+  o.max_iterations = kLmFinalIterations;
+  o.max_held_iterations = kLmFinalIterations;
+  o.second_radius = 0.0;
+  o.keep_unconverged = true;
+  return o;
+}
+
+}  // namespace
+
 LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostream& console,
-                     const LmOptions& options) {
-  const LmSummary summary = FitLm(P, n, F, options);
+                     const LmOptions& options, float polish_tol) {
+  LmSummary summary = FitLm(P, n, F, options);
   WriteList(console, {"Before refinement R2 = ", summary.R2_before});
   const std::string line = "Levenberg-Marquardt: " + RenderI(summary.iterations, 0) +
                            (summary.iterations == 1 ? " iteration, " : " iterations, ") + summary.reason;
@@ -84,6 +111,26 @@ LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostr
       WriteList(console, {"The result has a higher R2 than the start; the start values are kept."});
     }
   }
+  if (polish_tol > 0.0f && std::isfinite(summary.R2_after)) {
+    // Levenberg-Marquardt crawls along the flat valleys of the screen-grid laws (where two parameters trade
+    // against each other) and stops on a slow decrease; one refinement by direction sets, whose directions
+    // learn the valley, carries the point on to the bottom. Fit never ends higher than it starts.
+    FitOptions o;
+    o.NFit = n;
+    o.ftol = polish_tol;
+    o.kept_sign = SignedSlots(ModelInfoFor(F.iModel()));
+    const FitSummary polish = Fit(P, [&F](ParamVector& Q) { return F(Q); }, o);
+    WriteList(console, {"Direction-set polish: " + RenderI(polish.passes, 0) + (polish.passes == 1 ? " pass." : " passes.")});
+    summary.R2_after = polish.R2_after;
+    // The solver again, to the full tolerance: from the bottom of the valley it takes a few steps to the
+    // exact minimum, which the polish leaves at its tolerance.
+    const LmSummary last = FitLm(P, n, F, FinalLmOptions());
+    WriteList(console, {"Levenberg-Marquardt from the polished point: " + RenderI(last.iterations, 0) +
+                        (last.iterations == 1 ? " iteration, " : " iterations, ") + last.reason +
+                        (last.outcome == LmOutcome::kImproved ? "." : "; the polished values are kept.")});
+    summary.iterations += last.iterations;
+    summary.R2_after = last.R2_after;
+  }
   WriteList(console, {"After refinement R2 = ", summary.R2_after});
   return summary;
 }
@@ -94,11 +141,19 @@ void RunFitSequence(RunState& state, const Objective& F, std::ostream& console, 
     PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});
   }
   Stages s(state, F, terms, console);
+  float R2 = 0.0f;
   for (const FitStage& stage : stages) {
     for (int32_t i = 0; i < stage.blank_lines; ++i) s.Blank();
     if (stage.heading != nullptr) s.Heading(stage.heading);
     s.SetTol(stage.tol);
-    s.Run(stage.Free(s.NFit()));
+    R2 = s.Run(stage.Free(s.NFit()), stage.count);
+  }
+  // A fit that ends where the model's currents are not finite has no model to write.
+  if (!std::isfinite(R2)) {
+    const std::string value = std::isnan(R2) ? "NaN" : R2 > 0.0f ? "Infinity" : "-Infinity";
+    StopWithText("Execution halts", {ListDirected({"The fit ended with R2 = " + value +
+                                                   ": the model currents are not finite there. "
+                                                   "Try other start values."})});
   }
 }
 

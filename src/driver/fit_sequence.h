@@ -18,11 +18,23 @@ namespace tubefit {
 // replaced by the printing ones.
 FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, std::ostream& console);
 
+// The Levenberg-Marquardt stages of a fit sequence: a stage that frees all but a trailing block of slots
+// is solved to the looser kLmPolishedTolerance and then polished by one direction-set refinement (Fit
+// with tolerance kLmPolishTol); a stage that fits the first few slots alone (from rough estimates, with
+// the rest held) is solved as it stands. The polish finds the bottom of the flat valleys where the solver
+// stops early, and costs less than the solver's last iterations there.
+constexpr double kLmPolishedTolerance = 1e-5;
+constexpr int32_t kLmPolishedIterations = 150;  // then the polish goes on from the solver's last point
+constexpr float kLmPolishTol = 1e-3f;
+constexpr int32_t kLmFinalIterations = 20;     // of the solve to the full tolerance after the polish
+LmOptions PolishedLmOptions();
+
 // One Levenberg-Marquardt stage on the first n slots with its console lines: "Before refinement R2 = ",
-// the solver's iteration count and termination, a line when the start values are kept, "After
+// the solver's iteration count and termination, a line when the start values are kept, with polish_tol > 0
+// (and a finite R2) "Direction-set polish: " and the passes of Fit from the solver's result, then "After
 // refinement R2 = ".
 LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostream& console,
-                     const LmOptions& options = LmOptions());
+                     const LmOptions& options = LmOptions(), float polish_tol = 0.0f);
 
 // Runs the stages of state.settings.iModel on state.params.P through RunFitStage or, with `Minimiser = lm`
 // and the objective's terms given, through RunLmStage. Stops ("Tube type " + letter + " not known!", plain

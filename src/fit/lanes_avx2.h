@@ -62,6 +62,9 @@ inline D8 operator-(D8 a) {
 inline DM8 operator<(D8 a, D8 b) { return {_mm256_cmp_pd(a.lo, b.lo, _CMP_LT_OQ), _mm256_cmp_pd(a.hi, b.hi, _CMP_LT_OQ)}; }
 inline DM8 operator>(D8 a, D8 b) { return {_mm256_cmp_pd(a.lo, b.lo, _CMP_GT_OQ), _mm256_cmp_pd(a.hi, b.hi, _CMP_GT_OQ)}; }
 inline DM8 operator==(D8 a, D8 b) { return {_mm256_cmp_pd(a.lo, b.lo, _CMP_EQ_OQ), _mm256_cmp_pd(a.hi, b.hi, _CMP_EQ_OQ)}; }
+inline DM8 operator!=(D8 a, D8 b) {
+  return {_mm256_cmp_pd(a.lo, b.lo, _CMP_NEQ_UQ), _mm256_cmp_pd(a.hi, b.hi, _CMP_NEQ_UQ)};
+}
 inline DM8 operator&(DM8 a, DM8 b) { return {_mm256_and_pd(a.lo, b.lo), _mm256_and_pd(a.hi, b.hi)}; }
 inline DM8 operator|(DM8 a, DM8 b) { return {_mm256_or_pd(a.lo, b.lo), _mm256_or_pd(a.hi, b.hi)}; }
 inline I8 operator+(I8 a, I8 b) { return {_mm256_add_epi64(a.lo, b.lo), _mm256_add_epi64(a.hi, b.hi)}; }
@@ -93,6 +96,7 @@ struct Math<blocks::D8> {
     return {_mm256_andnot_pd(sign, x.lo), _mm256_andnot_pd(sign, x.hi)};
   }
   static D8 Select(Mask m, D8 a, D8 b) { return {_mm256_blendv_pd(b.lo, a.lo, m.lo), _mm256_blendv_pd(b.hi, a.hi, m.hi)}; }
+  static bool Any(Mask m) { return _mm256_movemask_pd(_mm256_or_pd(m.lo, m.hi)) != 0; }
   static Int Bits(D8 x) { return {_mm256_castpd_si256(x.lo), _mm256_castpd_si256(x.hi)}; }
   static D8 FromBits(Int b) { return {_mm256_castsi256_pd(b.lo), _mm256_castsi256_pd(b.hi)}; }
 };

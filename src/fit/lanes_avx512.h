@@ -75,6 +75,9 @@ inline DM16 operator>(D16 a, D16 b) {
 inline DM16 operator==(D16 a, D16 b) {
   return {_mm512_cmp_pd_mask(a.lo, b.lo, _CMP_EQ_OQ), _mm512_cmp_pd_mask(a.hi, b.hi, _CMP_EQ_OQ)};
 }
+inline DM16 operator!=(D16 a, D16 b) {
+  return {_mm512_cmp_pd_mask(a.lo, b.lo, _CMP_NEQ_UQ), _mm512_cmp_pd_mask(a.hi, b.hi, _CMP_NEQ_UQ)};
+}
 inline DM16 operator&(DM16 a, DM16 b) {
   return {static_cast<__mmask8>(a.lo & b.lo), static_cast<__mmask8>(a.hi & b.hi)};
 }
@@ -109,6 +112,7 @@ struct Math<blocks::D16> {
   static D16 Select(Mask m, D16 a, D16 b) {
     return {_mm512_mask_blend_pd(m.lo, b.lo, a.lo), _mm512_mask_blend_pd(m.hi, b.hi, a.hi)};
   }
+  static bool Any(Mask m) { return (m.lo | m.hi) != 0; }
   static Int Bits(D16 x) { return {_mm512_castpd_si512(x.lo), _mm512_castpd_si512(x.hi)}; }
   static D16 FromBits(Int b) { return {_mm512_castsi512_pd(b.lo), _mm512_castsi512_pd(b.hi)}; }
 };

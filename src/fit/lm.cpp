@@ -147,8 +147,11 @@ std::string Reason(const ceres::Solver::Summary& s, const LmOptions& options) {
 
 ceres::Solver::Options SolverOptions(const LmOptions& options) {
   // The solver's own log (glog, on standard error, with time stamps and process ids) stays silent: its
-  // termination reaches the console through the summary.
+  // termination reaches the console through the summary. Ceres's minimal logging (the Windows build) has
+  // no run-time level: tools/deps-windows.sh builds it to log fatal errors only.
+#ifndef TUBEFIT_CERES_MINIGLOG
   FLAGS_minloglevel = google::GLOG_FATAL;
+#endif
   ceres::Solver::Options o;
   o.minimizer_type = ceres::TRUST_REGION;
   o.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
@@ -255,7 +258,8 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   }
 
   sol.reason = Reason(summary, options);
-  sol.converged = summary.termination_type == ceres::CONVERGENCE;
+  sol.converged = summary.termination_type == ceres::CONVERGENCE ||
+                  (options.keep_unconverged && summary.termination_type == ceres::NO_CONVERGENCE);
   sol.P = start;
   for (int i = 0; i < n; ++i) sol.P[i + 1] = static_cast<float>(y[i] * scale[i]);
   for (int i = 1; i <= n; ++i) {

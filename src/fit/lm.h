@@ -22,6 +22,7 @@ struct LmOptions {
   double initial_radius = 1e3;         // first trust region, in parameters scaled by their start values
   double second_radius = 1.0;          // first trust region of a second solve from the start (0: none),
   double retry_fraction = 0.1;         // run when the first ends above this fraction of the start's R2
+  bool keep_unconverged = false;       // a solve that runs out of iterations counts with its last point
 };
 
 enum class LmOutcome {

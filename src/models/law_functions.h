@@ -1,17 +1,22 @@
 // The laws' own exp, log, pow, tanh and atan, written once over the number type.
 //
 // Each function is a template over D, a double-precision number: double itself, or the double lanes of a
-// vector kernel. Math<D> supplies, besides the arithmetic of models/law_math.h, the comparison ==, the
-// mask operators & and |, Int (the 64-bit representation of a lane, with + - & | ^ and the shifts << >> by
+// vector kernel. Math<D> supplies, besides the arithmetic of models/law_math.h, the comparisons == and !=
+// (the unordered one: true for a NaN), the mask operators & and |, Int (the 64-bit representation of a lane, with + - & | ^ and the shifts << >> by
 // a constant) and Bits / FromBits (the reinterpretation of a lane as Int and back).
+//
+// Rare inputs (NaN, infinities, zero and negative arguments, huge exponents) are mended in branches taken
+// only when some lane has one (Any); the mending leaves every other lane as it is, so a lane's result does
+// not depend on its neighbours.
 //
 // The functions use the IEEE operations + - * / on doubles, conversions and bit operations on the
 // representation only, in one fixed order and without fused multiply-adds, so every number type gives the
 // same result bit for bit, whatever the processor, compiler or C library.
 //
 // The 32-bit laws evaluate them in double and round the result once to float (FloatExp, ...; Math<T> of
-// a float lane type supplies Widen and Narrow): their errors are far below half a float ulp, so the float
-// results are within 1 ulp of the correctly rounded ones, nearly always equal to them.
+// a float lane type supplies Widen and Narrow), with shorter forms of exp and log where only float
+// accuracy is needed (ExpForFloat, LogForFloat): their errors stay far below half a float ulp, so the
+// float results are within 1 ulp of the correctly rounded ones, nearly always equal to them.
 //
 // The methods are those of the freely distributable fdlibm: exp by reduction with k ln 2 and a rational
 // approximation, log by the reduced argument s = f / (2 + f), atan by reduction to four breakpoints.
@@ -52,24 +57,64 @@ D ExpPoly(const D& t) {
   return t * (D(kP1) + t * (D(kP2) + t * (D(kP3) + t * (D(kP4) + t * D(kP5)))));
 }
 
-// e^x: x = k ln2 + r, e^r as above, times 2^k in two factors so that overflow gives infinity and
-// underflow rounds once. x beyond +-1100 is held there (the result is infinity or 0 already); NaN stays.
+// e^x: x = k ln2 + r, e^r as above, times 2^k. Beyond |x| = 700 the factor is formed in two halves, so that
+// overflow gives infinity and underflow rounds once, and x is held at +-1100 (the result is infinity or 0
+// there already); NaN stays NaN.
 template <class D>
 D ExpOf(const D& x_in) {
   using M = Math<D>;
-  D x = Select<D>(x_in > D(1100.0), D(1100.0), x_in);
-  x = Select<D>(x < D(-1100.0), D(-1100.0), x);
+  const bool far = Any<D>((x_in > D(700.0)) | (x_in < D(-700.0)));
+  D x = x_in;
+  if (far) {
+    x = Select<D>(x > D(1100.0), D(1100.0), x);
+    x = Select<D>(x < D(-1100.0), D(-1100.0), x);
+  }
   D k = (x * D(kInvLn2) + D(kRound)) - D(kRound);
   D hi = x - k * D(kLn2Hi);
   D lo = k * D(kLn2Lo);
   D r = hi - lo;
   D c = r - ExpPoly(r * r);
   D y = D(1.0) - ((lo - (r * c) / (D(2.0) - c)) - hi);
+  if (!far) return y * M::FromBits(M::Bits(k + D(kBiased)) << 52);
   D k1 = (k * D(0.5) + D(kRound)) - D(kRound);
   D k2 = k - k1;
   D s1 = M::FromBits(M::Bits(k1 + D(kBiased)) << 52);
   D s2 = M::FromBits(M::Bits(k2 + D(kBiased)) << 52);
   return y * s1 * s2;
+}
+
+// e^x to about 2^-37 relative, for a result that is rounded to float: e^r by its Taylor polynomial of
+// degree 9 (Estrin's scheme, no division). |x| > 110 gives infinity or 0 in float: x is held at +-110.
+constexpr double kInvFactorial[] = {1.0,
+                                    1.0,
+                                    1.0 / 2.0,
+                                    1.0 / 6.0,
+                                    1.0 / 24.0,
+                                    1.0 / 120.0,
+                                    1.0 / 720.0,
+                                    1.0 / 5040.0,
+                                    1.0 / 40320.0,
+                                    1.0 / 362880.0};
+
+template <class D>
+D ExpForFloat(const D& x_in) {
+  using M = Math<D>;
+  D x = x_in;
+  if (Any<D>((x_in > D(110.0)) | (x_in < D(-110.0)))) {
+    x = Select<D>(x > D(110.0), D(110.0), x);
+    x = Select<D>(x < D(-110.0), D(-110.0), x);
+  }
+  const D k = (x * D(kInvLn2) + D(kRound)) - D(kRound);
+  const D r = x - k * D(0.69314718055994530942);
+  const D r2 = r * r;
+  const D r4 = r2 * r2;
+  const D p01 = D(1.0) + r;
+  const D p23 = D(kInvFactorial[2]) + D(kInvFactorial[3]) * r;
+  const D p45 = D(kInvFactorial[4]) + D(kInvFactorial[5]) * r;
+  const D p67 = D(kInvFactorial[6]) + D(kInvFactorial[7]) * r;
+  const D p89 = D(kInvFactorial[8]) + D(kInvFactorial[9]) * r;
+  const D p = (p01 + r2 * p23) + r4 * ((p45 + r2 * p67) + r4 * p89);
+  return p * M::FromBits(M::Bits(k + D(kBiased)) << 52);
 }
 
 // log(1 + f) = f - f^2/2 + s (f^2/2 + R(s^2)), s = f / (2 + f).
@@ -87,15 +132,21 @@ template <class D>
 D LogOf(const D& x_in) {
   using M = Math<D>;
   using I = typename M::Int;
-  const auto tiny = x_in < D(0x1p-1022);  // subnormal: scaled into the normal range first
-  D x = Select<D>(tiny, x_in * D(0x1p54), x_in);
+  const D inf = M::FromBits(I(0x7ff0000000000000ull));
+  // Zero, negative, subnormal, infinite or NaN in some lane.
+  const bool rare = Any<D>((x_in < D(0x1p-1022)) | (x_in > D(0x1.fffffffffffffp1023)) | (x_in != x_in));
+  D x = x_in, bias = D(1023.0);
+  if (rare) {
+    const auto tiny = x_in < D(0x1p-1022);  // subnormal: scaled into the normal range first
+    x = Select<D>(tiny, x_in * D(0x1p54), x_in);
+    bias = Select<D>(tiny, D(1077.0), bias);
+  }
   const I b = M::Bits(x);
   D e = M::FromBits((b >> 52) | I(0x4330000000000000ull)) - D(0x1p52);
   D m = M::FromBits((b & I(0x000fffffffffffffull)) | I(0x3ff0000000000000ull));
   const auto high = m > D(kSqrt2);
   m = Select<D>(high, m * D(0.5), m);
-  D k = e - Select<D>(tiny, D(1077.0), D(1023.0));
-  k = Select<D>(high, k + D(1.0), k);
+  D k = e - Select<D>(high, bias - D(1.0), bias);
   D f = m - D(1.0);
   D hfsq = D(0.5) * f * f;
   D s = f / (D(2.0) + f);
@@ -105,45 +156,81 @@ D LogOf(const D& x_in) {
   D t2 = z * (D(kLg1) + w * (D(kLg3) + w * (D(kLg5) + w * D(kLg7))));
   D R = t2 + t1;
   D r = k * D(kLn2Hi) - ((hfsq - (s * (hfsq + R) + k * D(kLn2Lo))) - f);
-  const D inf = M::FromBits(I(0x7ff0000000000000ull));
-  const D nan = M::FromBits(I(0x7ff8000000000000ull));
-  r = Select<D>(x_in == D(0.0), -inf, r);
-  r = Select<D>(x_in < D(0.0), nan, r);
-  r = Select<D>(x_in == inf, inf, r);
-  return Select<D>(x_in == x_in, r, x_in);  // NaN stays NaN
+  if (rare) {
+    r = Select<D>(x_in == D(0.0), -inf, r);
+    r = Select<D>(x_in < D(0.0), M::FromBits(I(0x7ff8000000000000ull)), r);
+    r = Select<D>(x_in == inf, inf, r);
+    r = Select<D>(x_in != x_in, x_in, r);  // NaN stays NaN
+  }
+  return r;
+}
+
+// ln x of a float x (widened; never subnormal in double) to about 2^-41 absolute, for a result that is
+// rounded to float or multiplied by a float exponent: 2 atanh(s) = 2s + s z (2/3 + z (2/5 + ...)), z = s^2,
+// zero, negative, infinite and NaN x as LogOf.
+template <class D>
+D LogForFloat(const D& x_in) {
+  using M = Math<D>;
+  using I = typename M::Int;
+  const I b = M::Bits(x_in);
+  D e = M::FromBits((b >> 52) | I(0x4330000000000000ull)) - D(0x1p52);
+  D m = M::FromBits((b & I(0x000fffffffffffffull)) | I(0x3ff0000000000000ull));
+  const auto high = m > D(kSqrt2);
+  m = Select<D>(high, m * D(0.5), m);
+  const D k = e - Select<D>(high, D(1022.0), D(1023.0));
+  const D f = m - D(1.0);
+  const D s = f / (D(2.0) + f);
+  const D z = s * s;
+  const D p = D(2.0 / 3.0) + z * (D(2.0 / 5.0) + z * (D(2.0 / 7.0) + z * (D(2.0 / 9.0) + z * (D(2.0 / 11.0) +
+                                                                                            z * D(2.0 / 13.0)))));
+  D r = k * D(0.69314718055994530942) + ((s + s) + s * z * p);
+  if (Any<D>((x_in < D(0x1p-1022)) | (x_in > D(0x1.fffffffffffffp1023)) | (x_in != x_in))) {
+    const D inf = M::FromBits(I(0x7ff0000000000000ull));
+    r = Select<D>(x_in == D(0.0), -inf, r);
+    r = Select<D>(x_in < D(0.0), M::FromBits(I(0x7ff8000000000000ull)), r);
+    r = Select<D>(x_in == inf, inf, r);
+    r = Select<D>(x_in != x_in, x_in, r);
+  }
+  return r;
 }
 
 // x^y = e^(y ln|x|) with the rules of C's pow: x^0 = 1 and 1^y = 1 for every y (even NaN), (-1)^+-inf = 1;
 // a negative x gives |x|^y with the sign of x for an odd integer y, with a positive sign for an even one,
 // and NaN for any other y.
-template <class D>
+// (kForFloat: x and y are floats and the result is rounded to float: LogForFloat and ExpForFloat.)
+template <class D, bool kForFloat = false>
 D PowOf(const D& x, const D& y) {
   using M = Math<D>;
   using I = typename M::Int;
-  const D nan = M::FromBits(I(0x7ff8000000000000ull));
   const D ax = Abs(x);
   const D ay = Abs(y);
-  D r = ExpOf(y * LogOf(ax));
+  const D t = y * (kForFloat ? LogForFloat(ax) : LogOf(ax));
+  D r = kForFloat ? ExpForFloat(t) : ExpOf(t);
+  // x not positive and finite, or y not finite, in some lane: then x <= 0 or y ln|x| is not finite.
+  if (!Any<D>((x < D(0x1p-1074)) | (Abs(t) > D(0x1.fffffffffffffp1023)) | (t != t))) return r;
   const D sr = (ay + D(0x1p52)) - D(0x1p52);
   const D h = ay * D(0.5);
   const D hr = (h + D(0x1p52)) - D(0x1p52);
   const auto huge = ay > D(0x1.fffffffffffffp51);  // |y| >= 2^52: an even integer
   const auto integer = huge | (sr == ay);
   const auto even = huge | (hr == h);
+  const D nan = M::FromBits(I(0x7ff8000000000000ull));
   r = Select<D>(integer, Select<D>(even, r, CopySign(r, x)), Select<D>(x < D(0.0), nan, r));
-  r = Select<D>((y == D(0.0)) | (x == D(1.0)) | ((ax == D(1.0)) & huge), D(1.0), r);
-  return r;
+  return Select<D>((y == D(0.0)) | (x == D(1.0)) | ((ax == D(1.0)) & huge), D(1.0), r);
 }
 
 // tanh x = 2|x| / (2 + u^2 (P1 + ...)) with u = 2|x| for |x| < ln2 / 4 (from e^u - 1 in the form of ExpOf),
-// 1 - 2 / (e^u + 1) above; with the sign of x.
-template <class D>
+// 1 - 2 / (e^u + 1) above (kForFloat: e^u by ExpForFloat); with the sign of x.
+template <class D, bool kForFloat = false>
 D TanhOf(const D& x) {
+  constexpr double kSmall = 0.17328679513998632;  // ln2 / 4
   const D ax = Abs(x);
   const D u = ax + ax;
-  const D small = u / (D(2.0) + ExpPoly(u * u));
-  const D large = D(1.0) - D(2.0) / (ExpOf(u) + D(1.0));
-  return CopySign(Select<D>(ax < D(0.17328679513998632), small, large), x);
+  const auto small = ax < D(kSmall);
+  D r = D(0.0);
+  if (Any<D>((ax > D(kSmall)) | (ax == D(kSmall)) | (ax != ax))) r = D(1.0) - D(2.0) / ((kForFloat ? ExpForFloat(u) : ExpOf(u)) + D(1.0));
+  if (Any<D>(small)) r = Select<D>(small, u / (D(2.0) + ExpPoly(u * u)), r);
+  return CopySign(r, x);
 }
 
 // atan on [0, 7/16) as x - x (s1 + s2); the other ranges are reduced to it about the breakpoints 0.5, 1,
@@ -192,19 +279,19 @@ D AtanOf(const D& x) {
 // The float functions of a float lane type T: evaluated in double (Math<T>::Wide) and rounded once.
 template <class T>
 T FloatExp(const T& x) {
-  return Math<T>::Narrow(ExpOf(Math<T>::Widen(x)));
+  return Math<T>::Narrow(ExpForFloat(Math<T>::Widen(x)));
 }
 template <class T>
 T FloatLog(const T& x) {
-  return Math<T>::Narrow(LogOf(Math<T>::Widen(x)));
+  return Math<T>::Narrow(LogForFloat(Math<T>::Widen(x)));
 }
 template <class T>
 T FloatPow(const T& x, const T& y) {
-  return Math<T>::Narrow(PowOf(Math<T>::Widen(x), Math<T>::Widen(y)));
+  return Math<T>::Narrow(PowOf<typename Math<T>::Wide, true>(Math<T>::Widen(x), Math<T>::Widen(y)));
 }
 template <class T>
 T FloatTanh(const T& x) {
-  return Math<T>::Narrow(TanhOf(Math<T>::Widen(x)));
+  return Math<T>::Narrow(TanhOf<typename Math<T>::Wide, true>(Math<T>::Widen(x)));
 }
 template <class T>
 T FloatAtan(const T& x) {

@@ -16,6 +16,7 @@
 #include "models/model_info.h"
 #include "models/models.h"
 #include "param.h"
+#include "platform/platform.h"
 #include "plot/run_command.h"
 #include "text/format.h"
 #include "text/textfile.h"
@@ -132,7 +133,7 @@ bool NoGnuplot(const std::string& path) {
 // The program to start for the gnuplot line: a bare name that is a file in the working directory is that
 // file (it passed the configuration check as such); any other bare name is looked up on PATH.
 std::string GnuplotProgram(const std::string& path) {
-  if (path.find('/') == std::string::npos && FileExists(path)) return "./" + path;
+  if (!HasFolderPart(path) && FileExists(path)) return "./" + path;
   return path;
 }
 
@@ -142,12 +143,12 @@ bool EnvironmentSet(const char* name) {
 }
 
 // An interactive gnuplot without a display and without a terminal chosen by GNUTERM would draw nowhere and
-// wait at its "pause -1" for a key. Only programs named gnuplot are taken to be gnuplot; a stand-in (a
-// script, /bin/true) is started as it is.
+// wait at its "pause -1" for a key. Only programs named gnuplot are taken to be gnuplot; a stand-in program
+// is started as it is.
 bool GnuplotWithoutDisplay(const std::string& program) {
-  const std::string base = program.substr(program.find_last_of('/') + 1);
+  const std::string base = program.substr(FileNameStart(program));
   if (base.rfind("gnuplot", 0) != 0) return false;
-  return !EnvironmentSet("DISPLAY") && !EnvironmentSet("WAYLAND_DISPLAY") && !EnvironmentSet("GNUTERM");
+  return !DisplayAvailable() && !EnvironmentSet("GNUTERM");
 }
 
 }  // namespace

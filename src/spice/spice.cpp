@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/run_state.h"
+#include "platform/platform.h"
 #include "spice/spice_body.h"
 #include "text/format.h"
 #include "text/textfile.h"
@@ -97,7 +98,7 @@ std::string SubcircuitName(const std::string& name) { return TrimRight(name.subs
 
 std::string SubcircuitTitle(const std::string& name) {
   const std::string file = SubcircuitName(name);
-  return SpiceName(file.substr(file.find_last_of('/') + 1));
+  return SpiceName(file.substr(FileNameStart(file)));
 }
 
 std::string SpiceName(const std::string& name) {

@@ -1,11 +1,15 @@
 #include "text/format.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
+
+#include "platform/platform.h"
 
 namespace tubefit {
 
@@ -18,20 +22,41 @@ struct Decimal {
   int exp = 0;
 };
 
-// The exact decimal expansion of a double. A float converted to double has at most 113 significant
-// digits, any double at most 767, so printing that many digits loses nothing.
+// The number of significant decimal digits of a finite a > 0, or a few more. With a = m * 2^e, m odd, the
+// expansion of an integer (e >= 0) has at most its integer digits, and that of m * 5^-e / 10^-e (e < 0) has
+// exactly the digits of m * 5^-e, log10(m) - e * log10(5) of them, since that number does not end in 0.
+int ExactDigits(double a) {
+  int binary_exp = 0;
+  const double fraction = std::frexp(a, &binary_exp);  // a = fraction * 2^binary_exp, fraction in [0.5, 1)
+  uint64_t m = static_cast<uint64_t>(std::ldexp(fraction, 53));
+  int e = binary_exp - 53;
+  while ((m & 1u) == 0) {
+    m >>= 1;
+    ++e;
+  }
+  if (e >= 0) return static_cast<int>(static_cast<double>(binary_exp) * 0.30103) + 2;
+  int m_digits = 1;
+  for (uint64_t t = m; t >= 10; t /= 10) ++m_digits;
+  return m_digits + static_cast<int>(static_cast<double>(-e) * 0.69897) + 2;
+}
+
+// The exact decimal expansion of a double (at most 767 significant digits), from the shortest exact
+// scientific text: every digit of a finite double is printed, so nothing is rounded.
 Decimal ExactDecimal(double value) {
   Decimal x;
   x.negative = std::signbit(value);
   const double a = std::fabs(value);
   if (a == 0.0 || !std::isfinite(a)) return x;
-  const int precision = static_cast<double>(static_cast<float>(a)) == a ? 120 : 767;
   char buf[800];
-  std::snprintf(buf, sizeof buf, "%.*e", precision, a);
-  const std::string s(buf);
-  const size_t epos = s.find('e');
-  x.digits = s.substr(0, 1) + s.substr(2, epos - 2);
-  x.exp = std::atoi(s.c_str() + epos + 1) + 1;
+  const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific,
+                                               std::min(ExactDigits(a), 770) - 1);
+  char* epos = std::find(buf, r.ptr, 'e');
+  x.digits.reserve(static_cast<size_t>(epos - buf));
+  x.digits.push_back(buf[0]);
+  if (epos - buf > 2) x.digits.append(buf + 2, epos);
+  int exp10 = 0;
+  std::from_chars(epos + (epos[1] == '+' ? 2 : 1), r.ptr, exp10);
+  x.exp = exp10 + 1;
   while (!x.digits.empty() && x.digits.back() == '0') x.digits.pop_back();
   return x;
 }
@@ -82,8 +107,7 @@ std::string ExponentPart(int e, int min_digits) {
 
 // List-directed real: fixed form for 1 <= k <= 7 integer digits, otherwise one digit, the point and
 // the fraction, then E and the exponent.
-std::string ListReal(double value, int significant, int fraction, int exp_digits, int width) {
-  Decimal x = ExactDecimal(value);
+std::string ListReal(Decimal x, int significant, int fraction, int exp_digits, int width) {
   RoundDigits(x, significant);
   std::string body;
   if (!x.digits.empty() && x.exp >= 1 && x.exp <= 7) {
@@ -385,20 +409,21 @@ std::string ListInt(int32_t value) { return RenderI(value, 11); }
 
 std::string ListFloat(float value) {
   if (!std::isfinite(value)) return RightJustify(std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity"), 15);
-  return ListReal(value, 7, 6, 2, 15);
+  return ListReal(ExactDecimal(value), 7, 6, 2, 15);
 }
 
 std::string ListFloatRoundTrip(float value) {
   if (!std::isfinite(value)) return ListFloat(value);
   std::string field;
+  const Decimal exact = ExactDecimal(value);
   for (int significant = 7; significant <= 9; ++significant) {
-    Decimal x = ExactDecimal(value);
+    Decimal x = exact;
     RoundDigits(x, significant);
     const bool fixed = !x.digits.empty() && x.exp >= 1 && x.exp <= 7;
     // The fixed form keeps its six fraction digits and shows every significant digit; the E form shows
     // one digit before the point and the rest after it.
     const int fraction = std::max(6, significant - (fixed ? x.exp : 1));
-    field = ListReal(value, significant, fraction, 2, 15);
+    field = ListReal(exact, significant, fraction, 2, 15);
     if (std::strtof(field.c_str(), nullptr) == value) break;
   }
   return field;
@@ -406,11 +431,13 @@ std::string ListFloatRoundTrip(float value) {
 
 std::string ListDouble(double value) {
   if (!std::isfinite(value)) return RightJustify(std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity"), 24);
-  return ListReal(value, 16, 15, 3, 24);
+  return ListReal(ExactDecimal(value), 16, 15, 3, 24);
 }
 
-std::string ShortestReal(double value, int significant) {
-  Decimal x = ExactDecimal(value);
+namespace {
+
+// ShortestReal of the exact expansion x.
+std::string ShortestText(Decimal x, int significant) {
   RoundDigits(x, std::max(significant, 1));
   if (x.digits.empty()) return "0";
   const std::string& D = x.digits;
@@ -430,10 +457,15 @@ std::string ShortestReal(double value, int significant) {
   return (x.negative ? "-" : "") + shortest;
 }
 
+}  // namespace
+
+std::string ShortestReal(double value, int significant) { return ShortestText(ExactDecimal(value), significant); }
+
 std::string RoundTripFloat(float value) {
   std::string text;
+  const Decimal exact = ExactDecimal(value);
   for (int significant = 1; significant <= 9; ++significant) {
-    text = ShortestReal(value, significant);
+    text = ShortestText(exact, significant);
     if (std::strtof(text.c_str(), nullptr) == value) break;
   }
   return text;
@@ -499,10 +531,9 @@ std::string DateStampFor(int year, int month, int day) {
 }
 
 std::string DateStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return DateStampFor(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  int year = 0, month = 0, day = 0;
+  LocalDate(year, month, day);
+  return DateStampFor(year, month, day);
 }
 
 }  // namespace tubefit

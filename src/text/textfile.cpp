@@ -1,11 +1,11 @@
 #include "text/textfile.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 
+#include "platform/platform.h"
 #include "text/format.h"
 #include "text/stop.h"
 
@@ -43,7 +43,7 @@ std::string TrimmedLine(const std::string& record) {
 }
 
 void WriteTextFile(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
+  const std::string temp = path + ".tmp" + std::to_string(ProcessNumber());
   bool ok = false;
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -53,7 +53,7 @@ void WriteTextFile(const std::string& path, const std::string& text) {
       ok = static_cast<bool>(out);
     }
   }
-  if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+  if (ok) ok = ReplaceFileAtomically(temp, path);
   if (!ok) {
     std::remove(temp.c_str());
     StopWithText("Execution halts", {ListDirected({"Cannot write file " + path + "."})});

@@ -198,7 +198,7 @@ void DoubleCheck(const char* name, uint64_t n, unsigned seed) {
     }
     const double cr = static_cast<double>(ref);
     if (got != cr) ++wrong;
-    const double ulp = std::ldexp(1.0, std::ilogb(cr) - 52);
+    const double ulp = std::ldexp(1.0, std::ilogb(cr) - 52 < -1074 ? -1074 : std::ilogb(cr) - 52);
     const double err = static_cast<double>(std::fabs(static_cast<long double>(got) - ref) / ulp);
     if (err > worst) worst = err, worst_x = x, worst_y = y;
   }

@@ -1,3 +1,5 @@
+// The POSIX side of the platform functions: processes by posix_spawn, files by rename, dates by localtime_r.
+#include "platform/platform.h"
 #include "plot/run_command.h"
 
 #include <fcntl.h>
@@ -8,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
 
 extern char** environ;
@@ -45,7 +49,7 @@ int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input) {
 
 bool ProgramFound(const std::string& name) {
   if (name.empty()) return false;
-  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
+  if (HasFolderPart(name)) return access(name.c_str(), X_OK) == 0;
   const char* path = std::getenv("PATH");
   if (path == nullptr) return false;
   std::stringstream dirs(path);
@@ -89,6 +93,40 @@ std::string ThisProgramPath(const std::string& fallback) {
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return fallback;
   return std::string(buffer, static_cast<size_t>(n));
+}
+
+long ProcessNumber() { return static_cast<long>(getpid()); }
+
+bool ReplaceFileAtomically(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void LocalDate(int& year, int& month, int& day) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  year = local.tm_year + 1900;
+  month = local.tm_mon + 1;
+  day = local.tm_mday;
+}
+
+bool HasFolderPart(const std::string& name) { return name.find('/') != std::string::npos; }
+
+size_t FileNameStart(const std::string& name) {
+  const size_t slash = name.find_last_of('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+std::string UnopenableName(const std::string&) { return ""; }
+
+void UseBinaryConsole() {}
+
+bool DisplayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return true;
+  }
+  return false;
 }
 
 }  // namespace tubefit
