@@ -558,14 +558,19 @@ std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet
     problem = "gnuplot is not run (gnuplot line none)";
     return plots;
   }
-  std::string pattern = (std::filesystem::temp_directory_path() / "tubefit_svg_XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) {
+  // A new folder of this process's own in the temporary folder (create_directory fails on one that exists).
+  std::string folder;
+  std::error_code made;
+  const std::filesystem::path temp = std::filesystem::temp_directory_path(made);
+  for (int n = 0; n < 100 && folder.empty() && !made; ++n) {
+    const std::filesystem::path dir =
+        temp / ("tubefit_svg_" + std::to_string(ProcessNumber()) + "_" + std::to_string(n));
+    if (std::filesystem::create_directory(dir, made)) folder = dir.string();
+  }
+  if (folder.empty()) {
     problem = "no temporary folder for the images";
     return plots;
   }
-  const std::string folder = buffer.data();
   const std::vector<PlotImage> images = PlotImages(s, ms, P, slots, ImageKind::kSvg, folder);
   const int status = RunProgramArgs(GnuplotImageArgs(GnuplotProgram(gnuplot), images), ChildInput::kNull);
   for (const PlotImage& image : images) {
