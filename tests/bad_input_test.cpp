@@ -217,7 +217,7 @@ TEST_F(BadInputTest, WindowsDeviceNamesAndForbiddenCharactersStop) {
 }
 
 // Drive letters, backslashes and blanks in the names of Model.ini, on its data-file and RdStart lines and on
-// the command line.
+// the command line. The RdStart value is one free-format item, so a name with blanks is quoted there.
 TEST_F(BadInputTest, WindowsPathsWithDriveBackslashesAndBlanks) {
   std::filesystem::create_directory("my data");
   WriteTriodeFile("my data\\good one.utd");
@@ -226,13 +226,13 @@ TEST_F(BadInputTest, WindowsPathsWithDriveBackslashesAndBlanks) {
   for (char& ch : folder) ch = ch == '/' ? '\\' : ch;
   ASSERT_EQ(folder[1], ':');
   WriteFile("my data\\run it.ini", Lines({testsupport::StandIn(), "1", folder + "\\good one", "T", "Koren", "1.0",
-                                          "0.0", "RdStart = " + folder + "\\start.par"}));
+                                          "0.0", "RdStart = \"" + folder + "\\start.par\""}));
   const Result r = Run({folder + "\\run it.ini"});
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " Reading starting parameters from file " + folder + "\\start.par"),
             r.lines.end());
-  EXPECT_TRUE(std::filesystem::exists("good one.cir"));
+  EXPECT_TRUE(std::filesystem::exists("my data\\good one.cir"));
   EXPECT_TRUE(std::filesystem::exists("my data\\good one.dat"));
 }
 #endif

@@ -192,7 +192,7 @@ void CopyFolder(const fs::path& from, const fs::path& dir, bool keep_par) {
     const std::string name = entry.path().filename().string();
     if (!keep_par && entry.path().extension() == ".par") continue;
     if (name == "README.md") continue;
-    fs::copy_file(entry.path(), dir / name, fs::copy_options::overwrite_existing);
+    tubefit::testsupport::CopyOver(entry.path(), dir / name);
     if (entry.path().extension() == ".ini") {
       std::string text = ReadText(dir / name);
       text = tubefit::testsupport::StandIn() + text.substr(text.find('\n') - (text[text.find('\n') - 1] == '\r' ? 1 : 0));
@@ -217,7 +217,7 @@ RunResult RunChain(const Example& ex, const fs::path& root, const fs::path& dir,
     if (lm && &step == &ex.steps.back()) std::ofstream(dir / step.config, std::ios::app | std::ios::binary) << "Minimiser = lm\r\n";
     r.status = RunIn(dir, step.config, r.console, simd);
     if (r.status != 0) return r;
-    for (const auto& copy : step.copies) fs::copy_file(dir / copy.first, dir / copy.second, fs::copy_options::overwrite_existing);
+    for (const auto& copy : step.copies) tubefit::testsupport::CopyOver(dir / copy.first, dir / copy.second);
   }
   return r;
 }

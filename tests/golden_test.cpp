@@ -27,7 +27,7 @@ class GoldenLogTest : public IniDirTest {
     namespace fs = std::filesystem;
     const fs::path from = fs::path(TUBEFIT_SOURCE_DIR) / "examples" / folder;
     for (const fs::directory_entry& e : fs::directory_iterator(from)) {
-      if (e.is_regular_file()) fs::copy_file(e.path(), e.path().filename(), fs::copy_options::overwrite_existing);
+      if (e.is_regular_file()) tubefit::testsupport::CopyOver(e.path(), e.path().filename());
     }
     std::ifstream in("Model.ini");
     std::string first, rest, line;

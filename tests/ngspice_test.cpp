@@ -330,7 +330,9 @@ TEST_F(NgspiceSim, OperatingPointAndSmallSignalValues) {
     ASSERT_TRUE(SmallSignalAt(c.code, t.P, t.s, c.at.Va, c.at.Vs, c.at.Vg1, c.at.Vg3, ss));
     // The 1G resistor across anode and cathode carries Va/1G and adds 1 nS to the anode conductance.
     EXPECT_TRUE(testsupport::RelNear(-v["i(va1)"] - c.at.Va / kRcp, ss.Ia, 1e-4)) << "Ia";
-    if (screen) EXPECT_TRUE(testsupport::RelNear(-v["i(vs1)"], ss.Is, 1e-4)) << "Is";
+    if (screen) {
+      EXPECT_TRUE(testsupport::RelNear(-v["i(vs1)"], ss.Is, 1e-4)) << "Is";
+    }
     EXPECT_TRUE(testsupport::RelNear(v["gm"], ss.dIa_dVg1, 1e-4)) << "gm";
     EXPECT_TRUE(testsupport::RelNear(v["ga"] - 1.0 / kRcp, ss.dIa_dVa, 1e-4)) << "1/ra";
   }

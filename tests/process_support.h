@@ -50,6 +50,18 @@ inline void SetEnv(const char* name, const char* value) {
 #endif
 }
 
+// Copies `from` to `to`, replacing `to`. MinGW's std::filesystem refuses to replace an existing file
+// (copy_options::overwrite_existing fails with "File exists" there), so the old file goes first.
+inline void CopyOver(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& error) {
+  std::filesystem::remove(to, error);
+  if (!error) std::filesystem::copy_file(from, to, error);
+}
+inline void CopyOver(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::error_code error;
+  CopyOver(from, to, error);
+  if (error) throw std::filesystem::filesystem_error("cannot copy", from, to, error);
+}
+
 // Makes `path` a stand-in program that runs `actions`, one a line:
 //   args FILE     writes each argument on a line of FILE
 //   stdin FILE    reads a line of standard input; writes "line" or "eof" to FILE
@@ -60,7 +72,7 @@ inline std::string WriteStandIn(const std::string& path, const std::string& acti
   std::string program = path;
   if (kWindows && (program.size() < 4 || program.substr(program.size() - 4) != ".exe")) program += kProgramSuffix;
   std::error_code error;
-  std::filesystem::copy_file(StandIn(), program, std::filesystem::copy_options::overwrite_existing, error);
+  CopyOver(StandIn(), program, error);
   EXPECT_FALSE(error) << "cannot copy the stand-in to " << program << ": " << error.message();
   std::ofstream(program + ".actions", std::ios::binary) << actions;
   return program;
@@ -100,8 +112,16 @@ inline RunOutcome RunCaptured(const std::vector<std::string>& argv, const std::s
     command_line += (command_line.empty() ? "\"" : " \"") + arg + "\"";
   }
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Under Wine, the hidden console host of a program that the previous run started (gnuplot's stand-in)
+  // can hold that run's output file open for a moment after the run has ended: wait for it, a few seconds
+  // at most.
+  HANDLE out = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 500; ++tries) {
+    out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+    if (out != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+    Sleep(10);
+  }
   HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) return outcome;
@@ -112,7 +132,10 @@ inline RunOutcome RunCaptured(const std::vector<std::string>& argv, const std::s
   startup.hStdOutput = out;
   startup.hStdError = out;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessA(argv[0].c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+  // Without a console of its own (DETACHED_PROCESS): under Wine, a console program started with
+  // CREATE_NO_WINDOW gets a hidden console host that holds the inherited handles open for a while after
+  // the program has ended. Its output goes to the file all the same.
+  const BOOL started = CreateProcessA(argv[0].c_str(), command_line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
                                       nullptr, nullptr, &startup, &process);
   CloseHandle(out);
   CloseHandle(in);
