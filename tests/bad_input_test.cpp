@@ -216,24 +216,29 @@ TEST_F(BadInputTest, WindowsDeviceNamesAndForbiddenCharactersStop) {
   EXPECT_FALSE(std::filesystem::exists("Model.par"));
 }
 
-// Drive letters, backslashes and blanks in the names of Model.ini, on its data-file and RdStart lines and on
-// the command line. The RdStart value is one free-format item, so a name with blanks is quoted there.
+// Drive letters, backslashes, blanks and a letter outside ASCII (UTF-8 in Model.ini, as Notepad saves it) in
+// the names of Model.ini, on its data-file and RdStart lines and on the command line. The RdStart value is one
+// free-format item, so a name with blanks is quoted there.
 TEST_F(BadInputTest, WindowsPathsWithDriveBackslashesAndBlanks) {
-  std::filesystem::create_directory("my data");
-  WriteTriodeFile("my data\\good one.utd");
-  WriteFile("my data\\start.par", kGoodTriodePar);
-  std::string folder = std::filesystem::absolute("my data").string();
+  const std::string sub = "my d\xc3\xa5ta";  // "my data" with a ring above the a
+  // std::filesystem reads a narrow name in the C runtime's code page; u8path says it is UTF-8.
+  std::filesystem::create_directory(std::filesystem::u8path(sub));
+  WriteTriodeFile(sub + "\\good one.utd");
+  WriteFile(sub + "\\start.par", kGoodTriodePar);
+  std::string folder = std::filesystem::current_path().string() + "\\" + sub;
   for (char& ch : folder) ch = ch == '/' ? '\\' : ch;
   ASSERT_EQ(folder[1], ':');
-  WriteFile("my data\\run it.ini", Lines({testsupport::StandIn(), "1", folder + "\\good one", "T", "Koren", "1.0",
+  WriteFile(sub + "\\run it.ini", Lines({testsupport::StandIn(), "1", folder + "\\good one", "T", "Koren", "1.0",
                                           "0.0", "RdStart = \"" + folder + "\\start.par\""}));
   const Result r = Run({folder + "\\run it.ini"});
   ASSERT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 0);
+  std::string console;
+  for (const std::string& line : r.lines) console += line + "\n";
+  EXPECT_EQ(r.status, 0) << console;
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " Reading starting parameters from file " + folder + "\\start.par"),
             r.lines.end());
-  EXPECT_TRUE(std::filesystem::exists("my data\\good one.cir"));
-  EXPECT_TRUE(std::filesystem::exists("my data\\good one.dat"));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(sub + "\\good one.cir")));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(sub + "\\good one.dat")));
 }
 #endif
 
