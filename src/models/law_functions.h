@@ -100,7 +100,7 @@ template <class D>
 D ExpForFloat(const D& x_in) {
   using M = Math<D>;
   D x = x_in;
-  if (Any<D>((x_in > D(110.0)) | (x_in < D(-110.0)))) {
+  if (Any<D>(Abs(x_in) > D(110.0))) {
     x = Select<D>(x > D(110.0), D(110.0), x);
     x = Select<D>(x < D(-110.0), D(-110.0), x);
   }
@@ -172,12 +172,11 @@ template <class D>
 D LogForFloat(const D& x_in) {
   using M = Math<D>;
   using I = typename M::Int;
-  const I b = M::Bits(x_in);
-  D e = M::FromBits((b >> 52) | I(0x4330000000000000ull)) - D(0x1p52);
-  D m = M::FromBits((b & I(0x000fffffffffffffull)) | I(0x3ff0000000000000ull));
-  const auto high = m > D(kSqrt2);
-  m = Select<D>(high, m * D(0.5), m);
-  const D k = e - Select<D>(high, D(1022.0), D(1023.0));
+  // The offset carries a mantissa of sqrt(2) or more into the exponent: then b holds 2^(k + 1023) in
+  // its exponent field and m / 2 ... m in its mantissa (a float's mantissa never equals sqrt(2)'s).
+  const I b = M::Bits(x_in) + I(0x3ff0000000000000ull - 0x3fe6a09e667f3bcdull);
+  const D k = M::FromBits((b >> 52) | I(0x4330000000000000ull)) - D(0x1p52 + 1023.0);
+  const D m = M::FromBits((b & I(0x000fffffffffffffull)) + I(0x3fe6a09e667f3bcdull));
   const D f = m - D(1.0);
   const D s = f / (D(2.0) + f);
   const D z = s * s;
