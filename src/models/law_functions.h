@@ -320,9 +320,10 @@ Pair<D> LogPair(const D& x, const D& bias) {
   const D k = e - Select<D>(high, bias - D(1.0), bias);
   const D u = m - D(1.0);  // exact
   const Pair<D> v = TwoSum(m, D(1.0));
-  const D sh = u / v.hi;
+  const D inv = D(1.0) / v.hi;
+  const D sh = u * inv;  // within an ulp or two; sl takes the rest
   const Pair<D> p = TwoProd(sh, v.hi);
-  const D sl = (((u - p.hi) - p.lo) - sh * v.lo) / v.hi;
+  const D sl = (((u - p.hi) - p.lo) - sh * v.lo) * inv;
   const Pair<D> z = TwoProd(sh, sh);
   const D zl = z.lo + D(2.0) * sh * sl;
   const Pair<D> a = TwoProd(z.hi, D(1.0 / 3.0));
@@ -458,9 +459,10 @@ D TanhDouble(const D& x) {
   const Pair<D> num = FastTwoSum(b.hi, (a.lo + b.lo) + pl);
   const Pair<D> c = TwoSum(p, D(1.0)), d = TwoSum(c.hi, pe);
   const Pair<D> den = FastTwoSum(d.hi, (c.lo + d.lo) + pl);
-  const D qh = num.hi / den.hi;
+  const D inv = D(1.0) / den.hi;
+  const D qh = num.hi * inv;
   const Pair<D> m = TwoProd(qh, den.hi);
-  D r = qh + (((num.hi - m.hi) - m.lo) + (num.lo - qh * den.lo)) / den.hi;
+  D r = qh + (((num.hi - m.hi) - m.lo) + (num.lo - qh * den.lo)) * inv;
   r = Select<D>(ax < D(0x1p-27), ax, r);
   r = Select<D>(ax < D(22.0), r, D(1.0));
   r = Select<D>(ax != ax, ax, r);
