@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "estimate/est_common.h"
+#include "models/law_math.h"
 #include "estimate/parfiles.h"
 #include "models/model_info.h"
 #include "text/format.h"
@@ -192,19 +193,19 @@ void EstDiode(const EstData& d, float& k, float& ex, float& eps) {
       const MeasPoint& pt = ms.point(f, c, p);
       if (pt.Va > 0.0f && pt.Ia > 0.0f) {
         ++m;
-        x[m] = std::log(pt.Va);
-        y[m] = std::log(pt.Ia);
+        x[m] = law::Log(pt.Va);
+        y[m] = law::Log(pt.Ia);
       }
     }
     float b1 = 0.0f;
     float b0 = 0.0f;
-    if (!FitLineChecked(x, y, m, b1, b0) || !std::isfinite(std::exp(-b0))) {
+    if (!FitLineChecked(x, y, m, b1, b0) || !std::isfinite(law::Exp(-b0))) {
       Note(d.console, "EstDiode: the last curve of file " + Num(f) +
                           " has fewer than two points with positive Va and Ia in its upper half; file skipped.");
       continue;
     }
     ex_sum += b1;
-    const float kf = std::exp(-b0);
+    const float kf = law::Exp(-b0);
     k_sum += kf;
     ++used;
   }
@@ -226,8 +227,8 @@ void CalcDex(const ParamVector& P, const Slots& s, float& dex, std::ostream& con
   float value = 0.0f;
   bool defined = mu > 0.0f && num_arg > 0.0f && std::isfinite(num_arg) && std::isfinite(den_arg);
   if (defined) {
-    const float num = std::log(num_arg);
-    const float den = std::log(den_arg);
+    const float num = law::Log(num_arg);
+    const float den = law::Log(den_arg);
     defined = den != 0.0f;
     if (defined) {
       value = num / den;

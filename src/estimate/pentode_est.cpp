@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "estimate/est_common.h"
+#include "models/law_math.h"
 #include "estimate/estimate.h"
 #include "fit/linear.h"
 #include "models/model_info.h"
@@ -60,13 +61,13 @@ void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponen
       for (int p = 1; p <= 3; ++p) {
         const float dIs = cv.pt[p].Is - Iinf;
         if (exponential) {
-          x[p] = std::pow(cv.pt[p].Va, 1.5f);
+          x[p] = law::Pow(cv.pt[p].Va, 1.5f);
           const float ratio = dIs / T;
           const float z = ratio * kG2;
           if (z < 0.0f) {
             StopWithText("Execution halts", {ListDirected({"EstalsbePe: argument to log negative."})});
           }
-          y[p] = std::log(z);
+          y[p] = law::Log(z);
         } else {
           x[p] = family == Family::kNoltI ? cv.pt[p].Va / cv.pt[n].Vs : cv.pt[p].Va;
           const float den = kG2 * dIs;
@@ -101,7 +102,7 @@ void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponen
         continue;
       }
       as_sum += mean0;
-      be_sum += std::pow(mean1, 0.667f);
+      be_sum += law::Pow(mean1, 0.667f);
     } else {
       as_sum += mean0;
       be_sum += mean1;
@@ -115,7 +116,7 @@ void EstAlphaBeta(const EstData& d, ParamVector& P, const Slots& s, bool exponen
     const float fu = static_cast<float>(used);
     if (exponential) {
       const float mean_log = as_sum / fu;
-      a = std::exp(mean_log);
+      a = law::Exp(mean_log);
       b = be_sum / fu;
     } else {
       const float mean0 = as_sum / fu;
@@ -345,7 +346,7 @@ void EstSec(const EstData& d, ParamVector& P, const Slots& s, float& Sc, float& 
         G = alpha_s / D;
       } else if (family == Family::kNoltE) {
         const float bx = beta * Vx;
-        G = alpha_s * std::exp(-bx);
+        G = alpha_s * law::Exp(-bx);
       } else if (family == Family::kNoltI) {
         const float bx = beta * Vx;
         const float D = 1.0f + bx / Vs_last;
@@ -419,12 +420,12 @@ void EstkG1g3(const EstData& d, const ParamVector& P, const Slots& s, float& kG1
   const float z = kp_p / mu_p;
   float E = 0.0f;
   if (z < 10.0f) {
-    const float lg = std::log(1.0f + std::exp(z));
+    const float lg = law::Log(1.0f + law::Exp(z));
     E = Vmax * lg / kp_p;
   } else {
     E = Vmax * z / kp_p;
   }
-  float result = std::pow(E, ex_p);
+  float result = law::Pow(E, ex_p);
   if (!(result > 0.0f) || !std::isfinite(result)) {
     WriteList(d.console, {"EstkG1g3: no usable kG1' from the g3 triode values; kG1' set to", 1.0f});
     result = 1.0f;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "estimate/est_common.h"
+#include "models/law_math.h"
 #include "estimate/estimate.h"
 #include "text/format.h"
 
@@ -139,14 +140,14 @@ void EstkGExp(const EstData& d, const ParamVector& P, const Slots& s, float& kG1
       const float arg = q + cv.Vg1;
       if (arg > 0.0f && cv.pt[p].Ia > 0.0f) {
         ++m;
-        x[m] = std::log(arg);
-        y[m] = std::log(cv.pt[p].Ia);
+        x[m] = law::Log(arg);
+        y[m] = law::Log(cv.pt[p].Ia);
       }
     }
     float b1 = 0.0f;
     float b0 = 0.0f;
     const bool fitted = FitLineChecked(x, y, m, b1, b0);
-    const float kf = fitted ? std::exp(-b0) : 0.0f;
+    const float kf = fitted ? law::Exp(-b0) : 0.0f;
     if (!fitted || !std::isfinite(kf)) {
       Note(d.console, "EstkGExp: curve " + Num(c) + " of file " + Num(f) + " gives fewer than two usable points; file skipped.");
       continue;
@@ -193,11 +194,11 @@ void Estkp(const EstData& d, const ParamVector& P, const Slots& s, float& kp) {
     for (int p = 2; p <= cv.NPts; ++p) {
       const float Va = cv.pt[p].Va;
       const float kG1Ia = kG1 * cv.pt[p].Ia;
-      const float E1 = std::pow(kG1Ia, inv_ex);
+      const float E1 = law::Pow(kG1Ia, inv_ex);
       const float cut = -mu * cv.Vg1;
       if (!(Va < cut) || !(E1 > kConducts) || !(Va > 0.0f)) continue;
       const float ratio = E1 / Va;
-      const float yv = std::log(ratio);
+      const float yv = law::Log(ratio);
       const float g = cv.Vg1 / Va;
       const float xv = inv_mu + g;
       // ex = 0, mu = 0 or an infinite E1 give values that no straight line can use.
@@ -243,7 +244,7 @@ void EstkVB(const EstData& d, const ParamVector& P, const Slots& s, float& kVB) 
     const float Va = cv.pt[p].Va;
     const float inv_ex = 1.0f / ex;
     const float kG1Ia = kG1 * cv.pt[p].Ia;
-    const float E1 = std::pow(kG1Ia, inv_ex);
+    const float E1 = law::Pow(kG1Ia, inv_ex);
     const float E1Va = E1 / Va;
     const float inv_mu = 1.0f / mu;
     const float q = E1Va - inv_mu;

@@ -13,8 +13,8 @@ float Math<float>::Atan(float x) { return fn::FloatAtan(x); }
 
 double Math<double>::Exp(double x) { return fn::ExpOf(x); }
 double Math<double>::Log(double x) { return fn::LogOf(x); }
-double Math<double>::Pow(double x, double y) { return fn::PowOf(x, y); }
-double Math<double>::Tanh(double x) { return fn::TanhOf(x); }
+double Math<double>::Pow(double x, double y) { return fn::PowDouble(x, y); }
+double Math<double>::Tanh(double x) { return fn::TanhDouble(x); }
 double Math<double>::Atan(double x) { return fn::AtanOf(x); }
 
 }  // namespace law

@@ -7,7 +7,7 @@
 // same bits as the one-point path. Double functions: random samples against the long-double C library,
 // error in double ulps. Then the time per call on each path.
 //
-//   tubefit-mathcheck [pow-pairs]     (default 10^8)
+//   tubefit-mathcheck [pow-pairs [time | double]]     (default 10^8; only the timing or the double functions)
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
@@ -163,38 +163,39 @@ void RandomPow(uint64_t n, double lx, double hx, double ly, double hy, const cha
   Print("pow", domain, s);
 }
 
-// Double functions: the largest error in double ulps against the long-double library.
-void DoubleCheck(const char* name, uint64_t n, unsigned seed) {
+// Double functions: the largest error in double ulps against the long-double library (whose own error is
+// about 2^-11 double ulps), over n random arguments: x = +-10^u, u uniform in [lx, hx] (negative x for
+// half of them when sign), y uniform in [ly, hy] for pow.
+struct DoubleDomain {
+  const char* name;
+  double lx, hx;
+  bool sign;
+  double ly, hy;
+  const char* text;
+};
+
+void DoubleCheck(const DoubleDomain& d, uint64_t n, unsigned seed) {
   using M = law::Math<double>;
   std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u01(0.0, 1.0);
+  std::uniform_real_distribution<double> ux(d.lx, d.hx), uy(d.ly, d.hy), u01(0.0, 1.0);
   double worst = 0.0, worst_x = 0.0, worst_y = 0.0;
   uint64_t wrong = 0;
   for (uint64_t i = 0; i < n; ++i) {
-    double x = 0.0, y = 0.0, got = 0.0;
+    double x = std::pow(10.0, ux(rng)), y = 0.0, got = 0.0;
+    if (d.sign && u01(rng) < 0.5) x = -x;
     long double ref = 0.0L;
-    switch (name[0] == 'e' ? 0 : name[0] == 'l' ? 1 : name[0] == 'p' ? 2 : name[0] == 't' ? 3 : 4) {
-      case 0:
-        x = -745.0 + 1455.0 * u01(rng);
+    switch (d.name[0]) {
+      case 'e':
+        x = d.lx + (d.hx - d.lx) * u01(rng);
         got = M::Exp(x), ref = expl(x);
         break;
-      case 1:
-        x = std::pow(10.0, -300.0 + 600.0 * u01(rng));
-        got = M::Log(x), ref = logl(x);
-        break;
-      case 2:
-        x = std::pow(10.0, -7.0 + 11.0 * u01(rng));
-        y = 0.001 + 4.999 * u01(rng);
+      case 'l': got = M::Log(x), ref = logl(x); break;
+      case 'p':
+        y = d.ly == d.hy ? d.ly : uy(rng);
         got = M::Pow(x, y), ref = powl(x, y);
         break;
-      case 3:
-        x = (u01(rng) < 0.5 ? -1.0 : 1.0) * std::pow(10.0, -8.0 + 9.5 * u01(rng));
-        got = M::Tanh(x), ref = tanhl(x);
-        break;
-      default:
-        x = (u01(rng) < 0.5 ? -1.0 : 1.0) * std::pow(10.0, -8.0 + 16.0 * u01(rng));
-        got = M::Atan(x), ref = atanl(x);
-        break;
+      case 't': got = M::Tanh(x), ref = tanhl(x); break;
+      default: got = M::Atan(x), ref = atanl(x); break;
     }
     const double cr = static_cast<double>(ref);
     if (got != cr) ++wrong;
@@ -202,9 +203,29 @@ void DoubleCheck(const char* name, uint64_t n, unsigned seed) {
     const double err = static_cast<double>(std::fabs(static_cast<long double>(got) - ref) / ulp);
     if (err > worst) worst = err, worst_x = x, worst_y = y;
   }
-  std::printf("double %-5s %10" PRIu64 " samples  max %.3f ulp  not CR %.3g  worst at %a %a\n", name, n, worst,
-              double(wrong) / double(n), worst_x, worst_y);
+  std::printf("double %-5s %-44s %11" PRIu64 "  max %.3f ulp  not CR %.3g  worst at %a %a\n", d.name, d.text, n,
+              worst, double(wrong) / double(n), worst_x, worst_y);
   std::fflush(stdout);
+}
+
+// The double functions over the arguments of the lm path (double and automatic derivatives), n pow pairs.
+void DoubleChecks(uint64_t n) {
+  std::printf("\ndouble functions against the long-double C library\n");
+  const DoubleDomain domains[] = {
+      {"exp", -745.0, 710.0, false, 0, 0, "x in [-745, 710] uniform"},
+      {"exp", -30.0, 30.0, false, 0, 0, "x in [-30, 30] uniform"},
+      {"log", -300.0, 300.0, false, 0, 0, "x in [1e-300, 1e300] log-uniform"},
+      {"log", -7.0, 4.0, false, 0, 0, "x in [1e-7, 1e4] log-uniform"},
+      {"pow", -7.0, 4.0, false, 0.001, 5.0, "x in [1e-7, 1e4] log-uniform, y in [0.001, 5]"},
+      {"pow", -7.0, 4.0, false, -1.0, 4.0, "x in [1e-7, 1e4] log-uniform, y in [-1, 4]"},
+      {"pow", -7.0, 2.5, false, 1.5, 1.5, "x in [1e-7, 316] log-uniform, y = 1.5"},
+      {"pow", -3.0, 3.0, false, -30.0, 30.0, "x in [1e-3, 1e3] log-uniform, y in [-30, 30]"},
+      {"tanh", -8.0, 1.5, true, 0, 0, "x in +-[1e-8, 31.6] log-uniform"},
+      {"tanh", -1.0, 0.5, true, 0, 0, "x in +-[0.1, 3.16] log-uniform"},
+      {"atan", -8.0, 8.0, true, 0, 0, "x in +-[1e-8, 1e8] log-uniform"},
+  };
+  unsigned seed = 11u;
+  for (const DoubleDomain& d : domains) DoubleCheck(d, d.name[0] == 'p' ? n : n / 10, seed++);
 }
 
 // Nanoseconds per call on each path, over 4096 inputs in the ranges the laws use.
@@ -259,6 +280,10 @@ int main(int argc, char** argv) {
     Timing();
     return 0;
   }
+  if (argc > 2 && std::strcmp(argv[2], "double") == 0) {
+    DoubleChecks(pairs);
+    return 0;
+  }
   std::printf("float functions against the double C library rounded to float; vector paths against the one-point path\n");
   Exhaustive(Function::kExp);
   Exhaustive(Function::kLog);
@@ -269,8 +294,7 @@ int main(int argc, char** argv) {
   RandomPow(pairs, -7.0, 4.0, 0.001, 5.0, "x in [1e-7, 1e4] log-uniform, y in [0.001, 5]", 1u);
   RandomPow(pairs / 10, -7.0, 2.5, 1.5, 1.5, "x in [1e-7, 316] log-uniform, y = 1.5", 2u);
   RandomPow(pairs / 10, -3.0, 3.0, -1.0, 0.0, "x in [1e-3, 1e3] log-uniform, y in [-1, 0]", 3u);
-  std::printf("\ndouble functions against the long-double C library\n");
-  for (const char* name : {"exp", "log", "pow", "tanh", "atan"}) DoubleCheck(name, pairs / 10, 11u);
+  DoubleChecks(pairs);
   Timing();
   return 0;
 }
