@@ -237,6 +237,10 @@ TEST_F(BadInputTest, WindowsPathsWithDriveBackslashesAndBlanks) {
   EXPECT_EQ(r.status, 0) << console;
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " Reading starting parameters from file " + folder + "\\start.par"),
             r.lines.end());
+  // The subcircuit is named after the file, without its folder.
+  EXPECT_NE(std::find(r.lines.begin(), r.lines.end(),
+                      " The model name good one holds characters a SPICE name cannot; the subcircuit is named good_one."),
+            r.lines.end());
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(sub + "\\good one.cir")));
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(sub + "\\good one.dat")));
 }

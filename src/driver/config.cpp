@@ -434,7 +434,7 @@ void WarnUnknownKeywords(std::istream& in, const std::string& file, int32_t head
 void ReadModelName(std::istream& in, const std::string& file, Settings& settings, std::ostream& console) {
   const KeywordRecord hit = FindKeyword(in, "ModelName", KeywordMatch::kWholeWord);
   const std::string first = SubcircuitName(settings.DataFile[1]);
-  std::string name = first.substr(first.find_last_of('/') + 1);
+  std::string name = first.substr(FileNameStart(first));
   if (hit.found) {
     const size_t eq = hit.record.find('=');
     if (eq == std::string::npos) InputError(file, hit.line, "expected \"=\" and a value after ModelName.");
