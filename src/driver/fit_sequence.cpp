@@ -25,7 +25,7 @@ class Stages {
     ParamSet& ps = state_.params;
     if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
       const bool polish = count == FitStage::Count::kAllBut;
-      return RunLmStage(ps.P, n, *terms_, console_, polish ? PolishedLmOptions() : LmOptions(),
+      return RunLmStage(ps.P, n, *terms_, console_, polish ? PolishedLmOptions() : FirstLmOptions(),
                         polish ? kLmPolishTol : 0.0f)
           .R2_after;
     }
@@ -79,7 +79,17 @@ LmOptions PolishedLmOptions() {
   o.function_tolerance = kLmPolishedTolerance;
   o.parameter_tolerance = kLmPolishedTolerance;
   o.max_iterations = kLmPolishedIterations;
+  o.max_held_iterations = kLmPolishedHeldIterations;
+  // The stage starts from a fitted point (or from the hand-over of a fitted triode): a narrow second solve
+  // from there reaches the same valley and the polish goes on from the first.
+  o.second_radius = 0.0;
   o.keep_unconverged = true;
+  return o;
+}
+
+LmOptions FirstLmOptions() {
+  LmOptions o;
+  o.max_iterations = kLmFirstIterations;
   return o;
 }
 

@@ -23,11 +23,20 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
 // with tolerance kLmPolishTol); a stage that fits the first few slots alone (from rough estimates, with
 // the rest held) is solved as it stands. The polish finds the bottom of the flat valleys where the solver
 // stops early, and costs less than the solver's last iterations there.
+// The polished stages have no second solve from the start, and a solve again with parameters held on
+// their bounds stops after kLmPolishedHeldIterations with its last point if lower: the polish crosses the
+// valley in less time than the solver crawls along it.
 constexpr double kLmPolishedTolerance = 1e-5;
 constexpr int32_t kLmPolishedIterations = 150;  // then the polish goes on from the solver's last point
-constexpr float kLmPolishTol = 1e-3f;
+constexpr int32_t kLmPolishedHeldIterations = 20;
+constexpr float kLmPolishTol = 1e-4f;
 constexpr int32_t kLmFinalIterations = 20;     // of the solve to the full tolerance after the polish
 LmOptions PolishedLmOptions();
+// The stages that fit the first few slots alone: the default options with at most kLmFirstIterations
+// steps (a solve that has not converged by then does not within the default 500 either, and keeps the
+// start values).
+constexpr int32_t kLmFirstIterations = 100;
+LmOptions FirstLmOptions();
 
 // One Levenberg-Marquardt stage on the first n slots with its console lines: "Before refinement R2 = ",
 // the solver's iteration count and termination, a line when the start values are kept, with polish_tol > 0

@@ -214,8 +214,8 @@ void SolveLanes(const FitObjective& F, bool screen, int residuals, const double*
   for (int j = 0; j < c; ++j) y[lanes[j]] = x[j];
 }
 
-// The lane counts compiled for a law of N parameters: 4 (the first stages of the screen-grid laws free a
-// few parameters), 9 (those that hold the triode part) and N.
+// The lane counts compiled for a law of N parameters: 4 and 6 (the first stages of the screen-grid laws
+// free a few parameters), 9 (those that hold the triode part) and N.
 template <class Law, int N>
 void SolveRound(int free_count, const FitObjective& F, bool screen, int residuals, const double* base,
                 const double* scale, const double* lo, const double* hi, const std::vector<bool>& fixed,
@@ -223,6 +223,11 @@ void SolveRound(int free_count, const FitObjective& F, bool screen, int residual
   if constexpr (N > 4) {
     if (free_count <= 4) {
       return SolveLanes<Law, N, 4>(F, screen, residuals, base, scale, lo, hi, fixed, o, y, summary);
+    }
+  }
+  if constexpr (N > 6) {
+    if (free_count <= 6) {
+      return SolveLanes<Law, N, 6>(F, screen, residuals, base, scale, lo, hi, fixed, o, y, summary);
     }
   }
   if constexpr (N > 9) {
@@ -297,8 +302,14 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
     // (the summary lists iteration 0, the evaluation at the start, as well)
     sol.iterations += std::max(static_cast<int32_t>(round_summary.iterations.size()) - 1, 0);
     if (round > 0 && round_summary.termination_type != ceres::CONVERGENCE) {
-      // the solve with parameters held did not converge: the result of the one before stands
-      for (int i = 0; i < N; ++i) y[i] = converged_y[i];
+      // the solve with parameters held did not converge: the result of the one before stands, unless
+      // unconverged results count and this one is lower
+      if (options.keep_unconverged && round_summary.termination_type == ceres::NO_CONVERGENCE &&
+          round_summary.final_cost < summary.final_cost) {
+        summary = round_summary;
+      } else {
+        for (int i = 0; i < N; ++i) y[i] = converged_y[i];
+      }
       break;
     }
     summary = round_summary;
