@@ -23,6 +23,11 @@ namespace tubefit {
 namespace {
 
 using law::kInf;
+#if defined(__GNUC__)
+#define TUBEFIT_FLATTEN __attribute__((flatten))
+#else
+#define TUBEFIT_FLATTEN
+#endif
 constexpr double kPerMilliampere = 1000.0;  // residuals in mA, so the sums the solver sees are of order 1
 
 // The number of parameters a law reads (its slot list up to the null entry).
@@ -85,8 +90,9 @@ class Residuals {
     }
   }
 
+  // (flattened: the Jet arithmetic of the law inlined into one loop is about twice as fast as its calls)
   template <class T>
-  bool operator()(const T* y, T* r) const {
+  TUBEFIT_FLATTEN bool operator()(const T* y, T* r) const {
     T P[MxNP + 1];
     for (int i = 0; i <= MxNP; ++i) P[i] = T(base_[i]);
     for (int i = 0; i < N; ++i) P[i + 1] = T(fixed_[i]);
