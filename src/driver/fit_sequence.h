@@ -26,7 +26,7 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
 // The polished stages have no second solve from the start, and a solve again with parameters held on
 // their bounds stops after kLmPolishedHeldIterations with its last point if lower: the polish crosses the
 // valley in less time than the solver crawls along it.
-constexpr double kLmPolishedTolerance = 1e-5;
+constexpr double kLmPolishedTolerance = 1e-4;
 constexpr int32_t kLmPolishedIterations = 150;  // then the polish goes on from the solver's last point
 constexpr int32_t kLmPolishedHeldIterations = 20;
 constexpr float kLmPolishTol = 1e-4f;
