@@ -131,9 +131,17 @@ LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostr
     o.kept_sign = SignedSlots(ModelInfoFor(F.iModel()));
     const FitSummary polish = Fit(P, [&F](ParamVector& Q) { return F(Q); }, o);
     WriteList(console, {"Direction-set polish: " + RenderI(polish.passes, 0) + (polish.passes == 1 ? " pass." : " passes.")});
-    summary.R2_after = polish.R2_after;
     // The solver again, to the full tolerance: from the bottom of the valley it takes a few steps to the
-    // exact minimum, which the polish leaves at its tolerance.
+    // exact minimum, which the polish leaves at its tolerance. Where the polish found no valley (it lowered
+    // R2 by less than kLmFinalMinGain of it), the solver had stopped at the minimum already.
+    const float gain = summary.R2_after - polish.R2_after;
+    summary.R2_after = polish.R2_after;
+    if (!(gain > static_cast<float>(kLmFinalMinGain) * (summary.R2_after + gain))) {
+      WriteList(console, {"Levenberg-Marquardt from the polished point: not run, the polish lowered R2 by less "
+                          "than 1E-05 of it."});
+      WriteList(console, {"After refinement R2 = ", summary.R2_after});
+      return summary;
+    }
     const LmSummary last = FitLm(P, n, F, FinalLmOptions());
     WriteList(console, {"Levenberg-Marquardt from the polished point: " + RenderI(last.iterations, 0) +
                         (last.iterations == 1 ? " iteration, " : " iterations, ") + last.reason +

@@ -31,17 +31,19 @@ constexpr int32_t kLmPolishedIterations = 150;  // then the polish goes on from 
 constexpr int32_t kLmPolishedHeldIterations = 20;
 constexpr float kLmPolishTol = 1e-4f;
 constexpr int32_t kLmFinalIterations = 20;     // of the solve to the full tolerance after the polish
+constexpr double kLmFinalMinGain = 1e-5;        // which runs when the polish lowered R2 by this fraction
 LmOptions PolishedLmOptions();
 // The stages that fit the first few slots alone: the default options with at most kLmFirstIterations
-// steps (a solve that has not converged by then does not within the default 500 either, and keeps the
-// start values).
+// steps (the one that runs longer, the hexode's, does not converge within 500 either and keeps the start
+// values).
 constexpr int32_t kLmFirstIterations = 100;
 LmOptions FirstLmOptions();
 
 // One Levenberg-Marquardt stage on the first n slots with its console lines: "Before refinement R2 = ",
 // the solver's iteration count and termination, a line when the start values are kept, with polish_tol > 0
-// (and a finite R2) "Direction-set polish: " and the passes of Fit from the solver's result, then "After
-// refinement R2 = ".
+// (and a finite R2) "Direction-set polish: " and the passes of Fit from the solver's result, and
+// "Levenberg-Marquardt from the polished point: " with the last solve (or that it was not run, when the
+// polish lowered R2 by less than kLmFinalMinGain of it), then "After refinement R2 = ".
 LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostream& console,
                      const LmOptions& options = LmOptions(), float polish_tol = 0.0f);
 
