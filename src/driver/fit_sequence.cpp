@@ -25,7 +25,7 @@ class Stages {
     ParamSet& ps = state_.params;
     if (terms_ != nullptr && state_.settings.minimiser == Minimiser::kLm) {
       const bool polish = count == FitStage::Count::kAllBut;
-      return RunLmStage(ps.P, n, *terms_, console_, polish ? PolishedLmOptions() : LmOptions(),
+      return RunLmStage(ps.P, n, *terms_, console_, polish ? PolishedLmOptions() : FirstLmOptions(),
                         polish ? kLmPolishTol : 0.0f)
           .R2_after;
     }
@@ -79,7 +79,17 @@ LmOptions PolishedLmOptions() {
   o.function_tolerance = kLmPolishedTolerance;
   o.parameter_tolerance = kLmPolishedTolerance;
   o.max_iterations = kLmPolishedIterations;
+  o.max_held_iterations = kLmPolishedHeldIterations;
+  // The stage starts from a fitted point (or from the hand-over of a fitted triode): a narrow second solve
+  // from there reaches the same valley and the polish goes on from the first.
+  o.second_radius = 0.0;
   o.keep_unconverged = true;
+  return o;
+}
+
+LmOptions FirstLmOptions() {
+  LmOptions o;
+  o.max_iterations = kLmFirstIterations;
   return o;
 }
 
@@ -121,9 +131,17 @@ LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostr
     o.kept_sign = SignedSlots(ModelInfoFor(F.iModel()));
     const FitSummary polish = Fit(P, [&F](ParamVector& Q) { return F(Q); }, o);
     WriteList(console, {"Direction-set polish: " + RenderI(polish.passes, 0) + (polish.passes == 1 ? " pass." : " passes.")});
-    summary.R2_after = polish.R2_after;
     // The solver again, to the full tolerance: from the bottom of the valley it takes a few steps to the
-    // exact minimum, which the polish leaves at its tolerance.
+    // exact minimum, which the polish leaves at its tolerance. Where the polish found no valley (it lowered
+    // R2 by less than kLmFinalMinGain of it), the solver had stopped at the minimum already.
+    const float gain = summary.R2_after - polish.R2_after;
+    summary.R2_after = polish.R2_after;
+    if (!(gain > static_cast<float>(kLmFinalMinGain) * (summary.R2_after + gain))) {
+      WriteList(console, {"Levenberg-Marquardt from the polished point: not run, the polish lowered R2 by less "
+                          "than 1E-05 of it."});
+      WriteList(console, {"After refinement R2 = ", summary.R2_after});
+      return summary;
+    }
     const LmSummary last = FitLm(P, n, F, FinalLmOptions());
     WriteList(console, {"Levenberg-Marquardt from the polished point: " + RenderI(last.iterations, 0) +
                         (last.iterations == 1 ? " iteration, " : " iterations, ") + last.reason +

@@ -23,16 +23,27 @@ FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, s
 // with tolerance kLmPolishTol); a stage that fits the first few slots alone (from rough estimates, with
 // the rest held) is solved as it stands. The polish finds the bottom of the flat valleys where the solver
 // stops early, and costs less than the solver's last iterations there.
-constexpr double kLmPolishedTolerance = 1e-5;
+// The polished stages have no second solve from the start, and a solve again with parameters held on
+// their bounds stops after kLmPolishedHeldIterations with its last point if lower: the polish crosses the
+// valley in less time than the solver crawls along it.
+constexpr double kLmPolishedTolerance = 1e-4;
 constexpr int32_t kLmPolishedIterations = 150;  // then the polish goes on from the solver's last point
-constexpr float kLmPolishTol = 1e-3f;
+constexpr int32_t kLmPolishedHeldIterations = 20;
+constexpr float kLmPolishTol = 1e-4f;
 constexpr int32_t kLmFinalIterations = 20;     // of the solve to the full tolerance after the polish
+constexpr double kLmFinalMinGain = 1e-5;        // which runs when the polish lowered R2 by this fraction
 LmOptions PolishedLmOptions();
+// The stages that fit the first few slots alone: the default options with at most kLmFirstIterations
+// steps (the one that runs longer, the hexode's, does not converge within 500 either and keeps the start
+// values).
+constexpr int32_t kLmFirstIterations = 100;
+LmOptions FirstLmOptions();
 
 // One Levenberg-Marquardt stage on the first n slots with its console lines: "Before refinement R2 = ",
 // the solver's iteration count and termination, a line when the start values are kept, with polish_tol > 0
-// (and a finite R2) "Direction-set polish: " and the passes of Fit from the solver's result, then "After
-// refinement R2 = ".
+// (and a finite R2) "Direction-set polish: " and the passes of Fit from the solver's result, and
+// "Levenberg-Marquardt from the polished point: " with the last solve (or that it was not run, when the
+// polish lowered R2 by less than kLmFinalMinGain of it), then "After refinement R2 = ".
 LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostream& console,
                      const LmOptions& options = LmOptions(), float polish_tol = 0.0f);
 

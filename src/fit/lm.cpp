@@ -23,6 +23,11 @@ namespace tubefit {
 namespace {
 
 using law::kInf;
+#if defined(__GNUC__)
+#define TUBEFIT_FLATTEN __attribute__((flatten))
+#else
+#define TUBEFIT_FLATTEN
+#endif
 constexpr double kPerMilliampere = 1000.0;  // residuals in mA, so the sums the solver sees are of order 1
 
 // The number of parameters a law reads (its slot list up to the null entry).
@@ -51,14 +56,21 @@ bool Finite(ceres::Jet<double, N>& x) {
 
 // The residuals of the fit objective for a law with N parameters in slots 1..N: at every point of the
 // window, in its order, the measured minus the modelled anode current and, where the objective counts it,
-// the screen current, in mA. The solver's variables are the parameters divided by their scales.
-template <class Law, int N>
+// the screen current, in mA. The solver's variables are M of the parameters (lanes[0..M), lanes past the
+// free ones are -1 and change nothing), each divided by its scale; the others keep the values of y0. The
+// derivatives are carried for those M alone: a stage that holds most parameters pays for the few it frees.
+template <class Law, int N, int M>
 class Residuals {
  public:
-  Residuals(const FitObjective& F, bool screen, const double* base, const double* scale)
+  Residuals(const FitObjective& F, bool screen, const double* base, const double* scale, const double* y0,
+            const int* lanes)
       : points_(F.points()), slots_(F.slots()), screen_(screen) {
     for (int i = 0; i <= MxNP; ++i) base_[i] = base[i];
-    for (int i = 0; i < N; ++i) scale_[i] = scale[i];
+    for (int i = 0; i < N; ++i) {
+      scale_[i] = scale[i];
+      fixed_[i] = y0[i] * scale[i];
+    }
+    for (int j = 0; j < M; ++j) lanes_[j] = lanes[j];
     if (kControls == 0) return;
     // The distinct (Vs, Vg1, Vg3) of the window: the law's grid-and-screen controls are formed once for
     // each, and the points of a curve at a constant screen voltage share them.
@@ -78,11 +90,15 @@ class Residuals {
     }
   }
 
+  // (flattened: the Jet arithmetic of the law inlined into one loop is about twice as fast as its calls)
   template <class T>
-  bool operator()(const T* y, T* r) const {
+  TUBEFIT_FLATTEN bool operator()(const T* y, T* r) const {
     T P[MxNP + 1];
     for (int i = 0; i <= MxNP; ++i) P[i] = T(base_[i]);
-    for (int i = 0; i < N; ++i) P[i + 1] = y[i] * scale_[i];
+    for (int i = 0; i < N; ++i) P[i + 1] = T(fixed_[i]);
+    for (int j = 0; j < M; ++j) {
+      if (lanes_[j] >= 0) P[lanes_[j] + 1] = y[j] * scale_[lanes_[j]];
+    }
     const typename Law::template Params<T> e = Law::Effective(static_cast<const T*>(P), slots_);
     std::vector<T> controls(keys_.size() * static_cast<size_t>(kControls));
     for (size_t k = 0; k < keys_.size(); ++k) {
@@ -116,6 +132,8 @@ class Residuals {
   bool screen_;
   double base_[MxNP + 1];
   double scale_[N];
+  double fixed_[N];  // the parameters at y0
+  int lanes_[M];
   std::vector<std::array<float, 3>> keys_;  // distinct (Vs, Vg1, Vg3), with kControls > 0
   std::vector<int32_t> key_of_;             // each point's
 };
@@ -165,6 +183,65 @@ ceres::Solver::Options SolverOptions(const LmOptions& options) {
   o.logging_type = ceres::SILENT;
   o.minimizer_progress_to_stdout = false;
   return o;
+}
+
+// One solve of the free parameters (fixed[i] false) of y, with derivatives in M lanes (M >= their count).
+template <class Law, int N, int M>
+void SolveLanes(const FitObjective& F, bool screen, int residuals, const double* base, const double* scale,
+                const double* lo, const double* hi, const std::vector<bool>& fixed,
+                const ceres::Solver::Options& o, double* y, ceres::Solver::Summary* summary) {
+  int lanes[M];
+  double x[M];
+  int c = 0;
+  for (int i = 0; i < N; ++i) {
+    if (fixed[i]) continue;
+    lanes[c] = i;
+    x[c++] = y[i];
+  }
+  for (int j = c; j < M; ++j) {
+    lanes[j] = -1;
+    x[j] = 0.0;
+  }
+  ceres::Problem problem;
+  problem.AddResidualBlock(new ceres::AutoDiffCostFunction<Residuals<Law, N, M>, ceres::DYNAMIC, M>(
+                               new Residuals<Law, N, M>(F, screen, base, scale, y, lanes), residuals),
+                           nullptr, x);
+  if (c < M) {
+    std::vector<int> unused;
+    for (int j = c; j < M; ++j) unused.push_back(j);
+    problem.SetManifold(x, new ceres::SubsetManifold(M, unused));
+  }
+  for (int j = 0; j < c; ++j) {
+    const int i = lanes[j];
+    if (lo[i + 1] > -kInf) problem.SetParameterLowerBound(x, j, lo[i + 1] / scale[i]);
+    if (hi[i + 1] < kInf) problem.SetParameterUpperBound(x, j, hi[i + 1] / scale[i]);
+  }
+  ceres::Solve(o, &problem, summary);
+  for (int j = 0; j < c; ++j) y[lanes[j]] = x[j];
+}
+
+// The lane counts compiled for a law of N parameters: 4 and 6 (the first stages of the screen-grid laws
+// free a few parameters), 9 (those that hold the triode part) and N.
+template <class Law, int N>
+void SolveRound(int free_count, const FitObjective& F, bool screen, int residuals, const double* base,
+                const double* scale, const double* lo, const double* hi, const std::vector<bool>& fixed,
+                const ceres::Solver::Options& o, double* y, ceres::Solver::Summary* summary) {
+  if constexpr (N > 4) {
+    if (free_count <= 4) {
+      return SolveLanes<Law, N, 4>(F, screen, residuals, base, scale, lo, hi, fixed, o, y, summary);
+    }
+  }
+  if constexpr (N > 6) {
+    if (free_count <= 6) {
+      return SolveLanes<Law, N, 6>(F, screen, residuals, base, scale, lo, hi, fixed, o, y, summary);
+    }
+  }
+  if constexpr (N > 9) {
+    if (free_count <= 9) {
+      return SolveLanes<Law, N, 9>(F, screen, residuals, base, scale, lo, hi, fixed, o, y, summary);
+    }
+  }
+  SolveLanes<Law, N, N>(F, screen, residuals, base, scale, lo, hi, fixed, o, y, summary);
 }
 
 // Solves the stage for one law: slots 1..n free, n+1..N constant.
@@ -220,30 +297,25 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   ceres::Solver::Summary summary;
   double converged_y[N] = {};
   for (int round = 0; round < N; ++round) {
-    ceres::Problem problem;
-    problem.AddResidualBlock(new ceres::AutoDiffCostFunction<Residuals<Law, N>, ceres::DYNAMIC, N>(
-                                 new Residuals<Law, N>(F, screen, base, scale), residuals),
-                             nullptr, y);
-    std::vector<int> constant;
-    for (int i = 0; i < N; ++i) {
-      if (fixed[i]) constant.push_back(i);
-    }
-    if (static_cast<int>(constant.size()) == N) break;
-    if (!constant.empty()) problem.SetManifold(y, new ceres::SubsetManifold(N, constant));
-    for (int i = 0; i < N; ++i) {
-      if (fixed[i]) continue;
-      if (lo[i + 1] > -kInf) problem.SetParameterLowerBound(y, i, lo[i + 1] / scale[i]);
-      if (hi[i + 1] < kInf) problem.SetParameterUpperBound(y, i, hi[i + 1] / scale[i]);
-    }
+    int free_count = 0;
+    for (int i = 0; i < N; ++i) free_count += fixed[i] ? 0 : 1;
+    if (free_count == 0) break;
     ceres::Solver::Summary round_summary;
     ceres::Solver::Options o = SolverOptions(options);
     if (round > 0) o.max_num_iterations = options.max_held_iterations;
-    ceres::Solve(o, &problem, &round_summary);
+    SolveRound<Law, N>(free_count, F, screen, residuals, base, scale, lo.data(), hi.data(), fixed, o, y,
+                       &round_summary);
     // (the summary lists iteration 0, the evaluation at the start, as well)
     sol.iterations += std::max(static_cast<int32_t>(round_summary.iterations.size()) - 1, 0);
     if (round > 0 && round_summary.termination_type != ceres::CONVERGENCE) {
-      // the solve with parameters held did not converge: the result of the one before stands
-      for (int i = 0; i < N; ++i) y[i] = converged_y[i];
+      // the solve with parameters held did not converge: the result of the one before stands, unless
+      // unconverged results count and this one is lower
+      if (options.keep_unconverged && round_summary.termination_type == ceres::NO_CONVERGENCE &&
+          round_summary.final_cost < summary.final_cost) {
+        summary = round_summary;
+      } else {
+        for (int i = 0; i < N; ++i) y[i] = converged_y[i];
+      }
       break;
     }
     summary = round_summary;
