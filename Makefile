@@ -20,7 +20,7 @@ deps:
 	@sh tools/deps.sh
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CCACHE)
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -45,8 +45,10 @@ $(FUZZ_BUILD)/CMakeCache.txt:
 fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_config fuzz_utd fuzz_parfile
 
+# The demo needs the program only, not the tests and tools.
 demo: deps
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target tubefit
 	sh tools/demo.sh $(BUILD)/tubefit
 
 bench: build
