@@ -36,6 +36,7 @@ FitErrors ComputeFitErrors(const FitObjective& objective, const ParamVector& P) 
   ParamVector Q = P;
   const std::vector<FitPoint>& window = objective.points();
   size_t next = 0;
+  size_t k = 0;  // the curve's entry in curve_points()
   for (int f = 1; f <= ms.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     for (int c = 1; c <= file.NVg; ++c) {
@@ -45,7 +46,8 @@ FitErrors ComputeFitErrors(const FitObjective& objective, const ParamVector& P) 
       e.curve = c;
       e.Vg1 = curve.Vg1;
       e.Vg3 = curve.Vg3;
-      for (; next < window.size() && window[next].file == f && window[next].curve == c; ++next) {
+      const size_t end = next + static_cast<size_t>(objective.curve_points()[k++]);
+      for (; next < end; ++next) {
         const FitPoint& m = window[next];
         float Ia = 0.0f;
         float Is = 0.0f;

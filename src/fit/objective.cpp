@@ -15,17 +15,20 @@
 
 namespace tubefit {
 
-std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax) {
+std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax,
+                                      std::vector<int32_t>* per_curve) {
   std::vector<FitPoint> points;
   for (int f = 1; f <= ms.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     for (int c = 1; c <= file.NVg; ++c) {
       const MeasCurve& curve = file.curve[c];
+      const size_t before = points.size();
       for (int p = 1; p <= curve.NPts; ++p) {
         const MeasPoint& m = curve.pt[p];
         if (!InFitWindow(m, Pmax, Icmax)) continue;
-        points.push_back(FitPoint{m.Va, m.Vs, curve.Vg1, curve.Vg3, m.Ia, m.Is, f, c});
+        points.push_back(FitPoint{m.Va, m.Vs, curve.Vg1, curve.Vg3, m.Ia, m.Is});
       }
+      if (per_curve) per_curve->push_back(static_cast<int32_t>(points.size() - before));
     }
   }
   return points;
@@ -94,7 +97,7 @@ bool DistinctSlots(const Slots& s) {
 
 FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots)
     : ms_(ms),
-      points_(SelectFitWindow(ms, Pmax, Icmax)),
+      points_(SelectFitWindow(ms, Pmax, Icmax, &curve_points_)),
       iModel_(iModel),
       slots_(slots),
       screen_(ModelInfoFor(iModel).screen_in_objective) {

@@ -15,13 +15,14 @@ namespace tubefit {
 struct FitPoint {
   float Va = 0.0f, Vs = 0.0f, Vg1 = 0.0f, Vg3 = 0.0f;  // V
   float Ia = 0.0f, Is = 0.0f;                          // A, measured
-  int32_t file = 0, curve = 0;                         // 1-based, in the measurement set
 };
 
 // The points of the fit window, in file, curve, point order. A point is left out when its measured anode
 // dissipation Va * Ia is at or above Pmax (W) or its measured cathode current Ia + Is is at or above Icmax
-// (A). The window depends on measured values only, so it is fixed for the whole run.
-std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax);
+// (A). The window depends on measured values only, so it is fixed for the whole run. With per_curve, it
+// also receives the number of window points of every curve of every file, in file, curve order.
+std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax,
+                                      std::vector<int32_t>* per_curve = nullptr);
 
 // Vector instruction sets the objective can evaluate its models with, in increasing width.
 enum class SimdLevel : int32_t { kNone = 0, kAvx2 = 1, kAvx512 = 2 };
@@ -73,6 +74,8 @@ class FitObjective {
   int32_t iModel() const { return iModel_; }
   const Slots& slots() const { return slots_; }
   const std::vector<FitPoint>& points() const { return points_; }
+  // The number of points() of every curve of every file, in file, curve order.
+  const std::vector<int32_t>& curve_points() const { return curve_points_; }
   const MeasurementSet& measurements() const { return ms_; }
 
  private:
@@ -82,6 +85,7 @@ class FitObjective {
   float Sum(size_t begin, size_t end, float S, const typename Law::template Params<float>& e) const;
 
   const MeasurementSet& ms_;
+  std::vector<int32_t> curve_points_;  // (before points_, which its constructor fills with it)
   std::vector<FitPoint> points_;
   int32_t iModel_;
   Slots slots_;
