@@ -250,7 +250,6 @@ TEST(FitObjective, WritesTheModelClampsBack) {
   const float R2 = F(ps.P, clamped);
   EXPECT_EQ(clamped[ps.slot.mu], 150.0f);
   EXPECT_EQ(clamped[ps.slot.kVB], 300.0f);
-  // The same sum without the write-back, and again at the clamped vector.
   EXPECT_EQ(F(ps.P), R2);
   EXPECT_EQ(F(clamped), R2);
 }
