@@ -142,17 +142,17 @@ void BM_FitTriode(benchmark::State& state) {
     return;
   }
   state.SetLabel(SimdLevelName(level));
-  Objective F = [&obj](ParamVector& P) { return obj(P); };
   FitOptions options;
   options.NFit = 5;
   options.ftol = 1e-6f;
   options.kept_sign[truth.slot.eps] = truth.slot.eps != 0;
   const float factor[6] = {0.0f, 1.2f, 0.8f, 1.2f, 0.8f, 1.2f};
   int64_t evaluations = 0;
-  Objective counted = [&F, &evaluations](ParamVector& P) {
-    ++evaluations;
-    return F(P);
-  };
+  const FitFunction counted =
+      FitFunction::WithWriteBack([&obj, &evaluations](const ParamVector& P, ParamVector& written_back) {
+        ++evaluations;
+        return obj(P, written_back);
+      });
   for (auto _ : state) {
     ParamVector P = truth.P;
     for (int i = 1; i <= 5; ++i) P[i] *= factor[i];

@@ -70,13 +70,12 @@ void RunSequence(benchmark::State& bench, const std::string& example, Minimiser 
   state->settings.minimiser = minimiser;
   const Settings& s = state->settings;
   const FitObjective objective(state->meas, s.Pmax, s.Icmax, s.iModel, state->params.slot);
-  const Objective F = [&objective](ParamVector& P) { return objective(P); };
   const ParamVector start = state->params.P;
   NullBuffer null_buffer;
   std::ostream null(&null_buffer);
   for (auto _ : bench) {
     state->params.P = start;
-    RunFitSequence(*state, F, null, &objective);
+    RunFitSequence(*state, objective.ForFit(), null, &objective);
     benchmark::DoNotOptimize(state->params.P);
   }
   bench.counters["R2"] = objective(state->params.P);

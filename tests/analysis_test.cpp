@@ -126,7 +126,7 @@ struct Tracked {
   std::function<float(const ParamVector&)> f;
   float fmax = 0.0f;
   Objective Obj() {
-    return [this](ParamVector& X) {
+    return [this](const ParamVector& X) {
       const float v = f(X);
       fmax = std::max(fmax, std::fabs(v));
       return v;
@@ -152,7 +152,7 @@ TEST(Hessian, EvaluatesInTheStatedOrder) {
   const ParamVector P = Vec({1.0f, -4.0f, 8.0f, 0.25f});
   std::vector<ParamVector> seen;
   Matrix H(MxNP, MxNP);
-  Hessian([&seen](ParamVector& X) { seen.push_back(X); return 0.0f; }, P, 3, H);
+  Hessian([&seen](const ParamVector& X) { seen.push_back(X); return 0.0f; }, P, 3, H);
   const float h = kHessianStep;
   const float st[4] = {0, h * 1.0f, h * -4.0f, h * 8.0f};
   std::vector<ParamVector> expected;
@@ -422,7 +422,7 @@ struct LineAnalysis {
   int evaluations = 0;
   explicit LineAnalysis(float a0, const std::string& keyboard = "") : line(a0), P(Vec({a0, 2.0f})), io(keyboard) {}
   void Run(int32_t N, int32_t debug) {
-    Objective F = [this](ParamVector& X) {
+    Objective F = [this](const ParamVector& X) {
       ++evaluations;
       return line(X);
     };
@@ -467,7 +467,7 @@ TEST(FitAnalysis, CovarianceOfQuadraticIsS2TimesInverseHessian) {
   // s^2 = F(P) / (N - n) with N = 13, n = 3; C against the inverse of the analytic Hessian, in double.
   const Quadratic q;
   const ParamVector P = Vec({1.05f, -2.1f, 0.52f});
-  const FitAnalysisResult r = FitAnalysis([&q](ParamVector& X) { return q(X); }, P, 3, 13);
+  const FitAnalysisResult r = FitAnalysis([&q](const ParamVector& X) { return q(X); }, P, 3, 13);
   const ParamVector& SV = r.SV;
   const double s2 = static_cast<double>(q(P)) / 10.0;
   EXPECT_TRUE(RelNear(r.s2, s2, kFloatTol));
@@ -502,7 +502,7 @@ TEST(FitAnalysis, ZeroRowGetsTheFloorAndAHugeVariance) {
   q.b[1][2] = 0.0;
   q.b[2][3] = 0.0;
   const ParamVector P = Vec({1.5f, 4.0f, 0.75f});
-  const FitAnalysisResult r = FitAnalysis([&q](ParamVector& X) { return q(X); }, P, 3, 10);
+  const FitAnalysisResult r = FitAnalysis([&q](const ParamVector& X) { return q(X); }, P, 3, 10);
   const Matrix& H = r.H;
   const ParamVector& SV = r.SV;
   EXPECT_FLOAT_EQ(H(1, 2), 1.2e-16f);
@@ -617,7 +617,7 @@ FitAnalysisResult AnalyseNaN(Io& io) {
   ps.P = Vec({1.0f, 2.0f});
   ps.name = Names({"a", "b"});
   ps.NFit = 2;
-  return AnalyseFit(settings, ps, [](ParamVector&) { return std::numeric_limits<float>::quiet_NaN(); }, 5,
+  return AnalyseFit(settings, ps, [](const ParamVector&) { return std::numeric_limits<float>::quiet_NaN(); }, 5,
                     io.console);
 }
 

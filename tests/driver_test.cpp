@@ -55,7 +55,7 @@ class DriverTest : public IniDirTest {
     st->settings.iModel = iModel;
     st->settings.TubeType = 'Q';
     ParamIdent(iModel, st->params);
-    const Objective F = [](ParamVector& P) {
+    const Objective F = [](const ParamVector& P) {
       float sum = 0.0f;
       for (int i = 1; i <= MxNP; ++i) sum += (P[i] - 1.0f) * (P[i] - 1.0f);
       return sum;

@@ -52,7 +52,7 @@ class GnuplotTest : public ::testing::Test {
   void WriteFiles(bool png = false) {
     s.GnuplotPath = png ? gnuplot : testsupport::StandIn();
     s.PlotPng = png;
-    WrtPlot(s, ms, ps.P, ps.slot, console);
+    WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   }
 
   void Triode(const std::string& name, int ncurves) {

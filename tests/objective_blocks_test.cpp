@@ -145,7 +145,7 @@ TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
     for (int k = 0; k < 60; ++k) {
       ParamVector Pv = Trial(iModel, rng, k);
       ParamVector Ps = Pv;
-      const float v = F(Pv);
+      const float v = F(Pv, Pv);
       const float r = F.Pointwise(Ps);
       ASSERT_TRUE(std::isfinite(r)) << "trial " << k;
       EXPECT_EQ(v, r) << SimdLevelName(level) << " trial " << k;
@@ -171,8 +171,8 @@ TEST_P(BlockObjective, EveryVectorWidthGivesTheSameSum) {
   for (int k = 0; k < 60; ++k) {
     ParamVector Pn = Trial(iModel, rng, k);
     ParamVector Pw = Pn;
-    const float a = narrow(Pn);
-    const float b = wide(Pw);
+    const float a = narrow(Pn, Pn);
+    const float b = wide(Pw, Pw);
     EXPECT_EQ(a, b) << "trial " << k;
     EXPECT_EQ(Pn, Pw) << "trial " << k;
   }
@@ -264,7 +264,7 @@ void FitBoth(int32_t iModel, int32_t NFit, float ftol, float start_factor, float
   for (bool vector : {false, true}) {
     FitObjective obj(*ms, kHuge, kHuge, iModel, truth.slot);
     obj.UseSimd(vector ? SimdLevel::kAvx512 : SimdLevel::kNone);
-    Objective F = [&obj](ParamVector& P) { return obj(P); };
+    const FitFunction F = obj.ForFit();
     ParamVector P = truth.P;
     for (int i = 1; i <= NFit; ++i) P[i] *= (i % 2 ? start_factor : 2.0f - start_factor);
     FitOptions options;

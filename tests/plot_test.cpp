@@ -361,7 +361,7 @@ TEST(FittedText, CallersParameterVectorIsNotChangedByWrtPlot) {
   MeasurementSet ms;
   AddCurve(ms, 1, -2.0f, Sweep(0.0f, 100.0f, 50.0f));
   std::ostringstream console;
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(ps.P[ps.slot.mu], 200.0f);
   EXPECT_EQ(ps.P[ps.slot.kVB], -300.0f);
 }
@@ -618,7 +618,7 @@ class WrtPlotTest : public ::testing::Test {
 
 TEST_F(WrtPlotTest, DiodeFilesAndGnuplotStart) {
   Diode();
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(), "");
   EXPECT_EQ(ReadFile("d.dat"),
             "   0.00000   0.00000   0.00000\n"
@@ -637,7 +637,7 @@ TEST_F(WrtPlotTest, DiodeFilesAndGnuplotStart) {
 
 TEST_F(WrtPlotTest, TwoPentodeFilesGiveFourScriptsInOrder) {
   Pentode();
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(), "");
   for (const char* name : {"p1.dat", "p1.fit", "p1.sft", "p1.plt", "p1.spl", "p2.dat", "p2.fit", "p2.sft",
                            "p2.plt", "p2.spl"})
@@ -660,7 +660,7 @@ TEST_F(WrtPlotTest, TwoTriodeFilesGiveTwoScripts) {
   ps.P[ps.slot.kVB] = 300.0f;
   AddCurve(ms, 1, -2.0f, Sweep(0.0f, 300.0f, 50.0f));
   AddCurve(ms, 2, -4.0f, Sweep(0.0f, 300.0f, 50.0f));
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(ReadFile("args.txt"), "-persist\nt1.plt\nt2.plt\n");
   EXPECT_FALSE(FileNonEmpty("t1.sft"));
   EXPECT_FALSE(FileNonEmpty("t1.spl"));
@@ -669,14 +669,14 @@ TEST_F(WrtPlotTest, TwoTriodeFilesGiveTwoScripts) {
 TEST_F(WrtPlotTest, GnuplotErrorStatusIsIgnored) {
   Diode();
   WriteExecutable(fake, "exit 3\n");
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(), "");
 }
 
 TEST_F(WrtPlotTest, MissingGnuplotIsReportedAndTheRunGoesOn) {
   Diode();
   s.GnuplotPath = "/nonexistent/bin/gnuplot";
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(),
             " Unable to start gnuplot /nonexistent/bin/gnuplot; the plot files and scripts are written.\n");
   EXPECT_TRUE(FileNonEmpty("d.fit"));
@@ -686,7 +686,7 @@ TEST_F(WrtPlotTest, MissingGnuplotIsReportedAndTheRunGoesOn) {
 TEST_F(WrtPlotTest, GnuplotNoneOrWithoutDisplayIsNotStarted) {
   Diode();
   s.GnuplotPath = "none";
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(), " gnuplot is not started (gnuplot line none); the plot files and scripts are written.\n");
   // A program named gnuplot without a display would wait at "pause -1" drawing nothing.
   s.GnuplotPath = WriteExecutable(dir.path() + "/gnuplot", kRecorder);
@@ -694,7 +694,7 @@ TEST_F(WrtPlotTest, GnuplotNoneOrWithoutDisplayIsNotStarted) {
   const std::string saved = display == nullptr ? "" : display;
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "GNUTERM"}) testsupport::SetEnv(name, nullptr);
   console.str("");
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   if (testsupport::kWindows) {
     // Windows always has a display: gnuplot is started there.
     EXPECT_EQ(console.str(), "");
@@ -712,7 +712,7 @@ TEST_F(WrtPlotTest, FileThatCannotBeWrittenStopsNamingIt) {
   Diode();
   s.DataFile[1] = "no_such_dir/d";
   try {
-    WrtPlot(s, ms, ps.P, ps.slot, console);
+    WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
     FAIL() << "no stop";
   } catch (const Stop& stop) {
     ASSERT_EQ(stop.lines().size(), 1u);
@@ -727,7 +727,7 @@ TEST_F(WrtPlotTest, PngRunGetsNullInputAndImageCommands) {
   WriteExecutable(fake,
                   "args args.txt\nstdin stdin.txt\ntouch p1.png\ntouch p1_screen.png\ntouch p2.png\n"
                   "touch p2_screen.png\ntouch EF86_overview.png\n");
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(),
             " Plot image written: p1.png\n"
             " Plot image written: p1_screen.png\n"
@@ -755,7 +755,7 @@ TEST_F(WrtPlotTest, ImageCommandsTitleRangeColoursPointsAndPmax) {
   // is outside: hollow); y range 0 to 10 mA plus 5 %; the Pmax hyperbola 600 mA V / Va.
   Diode();
   s.Pmax = 0.6f;
-  EXPECT_EQ(ImageCommands(s, ms, 1, ps.P, ps.slot, false),
+  EXPECT_EQ(ImageCommands(s, ms, 1, testsupport::ErrorsOf(s, ms, ps), false),
             "set termoption noenhanced; set title \"d: diode, Koren model\\nRMS error 42.1 mA over 4 points in the "
             "fit\\nmeasured points: filled inside the fit window, hollow outside\"; set xlabel 'Anode Voltage (V)'; "
             "set ylabel 'Anode Current (mA)'; set key reverse Left right outside noautotitle; set grid; set samples "
@@ -772,7 +772,7 @@ TEST_F(WrtPlotTest, FailedPngRunSaysNoImagesWereMade) {
   s.PlotPng = true;
   WriteExecutable(fake, "exit 1\n");
   std::ofstream("d.png") << "old image of an earlier run";
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(), " gnuplot ended with exit status 1; no plot images were made.\n");
   EXPECT_FALSE(FileNonEmpty("d.png"));
   EXPECT_TRUE(FileNonEmpty("d.plt"));
@@ -782,7 +782,7 @@ TEST_F(WrtPlotTest, PartlyFailedPngRunNamesTheImagesMade) {
   Pentode();
   s.PlotPng = true;
   WriteExecutable(fake, "touch p1.png\nexit 1\n");
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(),
             " gnuplot ended with exit status 1; only these plot images were made:\n"
             " Plot image written: p1.png\n");
@@ -792,7 +792,7 @@ TEST_F(WrtPlotTest, PngRunWithMissingGnuplotSaysNoImagesWereMade) {
   Diode();
   s.PlotPng = true;
   s.GnuplotPath = "/nonexistent/bin/gnuplot";
-  WrtPlot(s, ms, ps.P, ps.slot, console);
+  WrtPlot(s, ms, ps.P, ps.slot, testsupport::ErrorsOf(s, ms, ps), console);
   EXPECT_EQ(console.str(), " Unable to start gnuplot /nonexistent/bin/gnuplot; no plot images were made.\n");
 }
 

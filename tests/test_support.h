@@ -11,7 +11,15 @@
 #include <system_error>
 #include <vector>
 
+#include "core/settings.h"
+#include "fit/fit_errors.h"
+
 namespace tubefit::testsupport {
+
+// The fit errors of ps against ms in the fit window of s, as a run computes them once for its outputs.
+inline FitErrors ErrorsOf(const Settings& s, const MeasurementSet& ms, const ParamSet& ps) {
+  return ComputeFitErrors(FitObjective(ms, s.Pmax, s.Icmax, s.iModel, ps.slot), ps.P);
+}
 
 // Makes a fresh directory <temp>/<stem><number>_<count> (the stem may hold a blank) and, with `enter`, works in it;
 // goes back on destruction and removes the directory with everything in it.

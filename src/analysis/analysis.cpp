@@ -230,8 +230,7 @@ FitAnalysisResult FitAnalysis(const Objective& F, const ParamVector& P, int32_t 
   Matrix rhs(MxNP, 1);
   gaussj(r.C, n, rhs, 1, warn);
 
-  ParamVector X = P;
-  const float f = F(X);
+  const float f = F(P);
   const int32_t dof = N - n;
   const float nan = std::numeric_limits<float>::quiet_NaN();
   // Without degrees of freedom the residual variance, and with it every percentage, is undefined.

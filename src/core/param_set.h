@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "param.h"
 
@@ -27,9 +28,35 @@ struct Slots {
   int32_t mu_b = 0, ex_b = 0, svar = 0;
 };
 
-// An objective over the parameter vector. It may write model clamps back into the vector it is given, as
-// the model equations do.
-using Objective = std::function<float(ParamVector&)>;
+// An objective over the parameter vector: the sum at P, which stays as it is.
+using Objective = std::function<float(const ParamVector& P)>;
+
+// The objective the direction-set fit minimises. The model equations apply some of their clamps (caps,
+// absolute values) to the parameter vector as they evaluate it, and the fit goes on from the clamped
+// vector wherever it evaluates the point it stands on: the two-argument call gives the sum at P and hands
+// back P as the model leaves it in `written_back` (which may be P itself). Made from a plain Objective,
+// the vector comes back as it was.
+class FitFunction {
+ public:
+  using WritingBack = std::function<float(const ParamVector& P, ParamVector& written_back)>;
+  FitFunction(Objective sum)  // NOLINT: a plain objective is a fit function without write-back
+      : f_([sum](const ParamVector& P, ParamVector& written_back) {
+          const float S = sum(P);
+          written_back = P;
+          return S;
+        }) {}
+  static FitFunction WithWriteBack(WritingBack f) { return FitFunction(std::move(f), 0); }
+
+  float operator()(const ParamVector& P) const {
+    ParamVector unused;
+    return f_(P, unused);
+  }
+  float operator()(const ParamVector& P, ParamVector& written_back) const { return f_(P, written_back); }
+
+ private:
+  FitFunction(WritingBack f, int) : f_(std::move(f)) {}
+  WritingBack f_;
+};
 
 constexpr size_t kNameLength = 20;
 

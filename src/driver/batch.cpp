@@ -212,7 +212,8 @@ CommandLine ParseCommandLine(int argc, const char* const argv[]) {
   return c;
 }
 
-void WriteRunOutcome(const std::string& path, const RunState& state, bool configured, const std::string& stop) {
+void WriteRunOutcome(const std::string& path, const RunState& state, const FitErrors& errors, bool configured,
+                     const std::string& stop) {
   const Settings& s = state.settings;
   std::ostringstream text;
   auto put = [&text](const char* key, const std::string& value) { text << key << '\t' << OneLine(value) << '\n'; };
@@ -225,7 +226,6 @@ void WriteRunOutcome(const std::string& path, const RunState& state, bool config
   }
   if (stop.empty()) {
     const ParamSet& ps = state.params;
-    const FitErrors errors = ComputeFitErrors(state.meas, s.Pmax, s.Icmax, s.iModel, ps.P, ps.slot);
     const CurveErrors& total = errors.total;
     put("points", RenderI(total.points, 0));
     put("R2", RoundTripFloat(errors.R2));

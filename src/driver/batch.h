@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/run_state.h"
+#include "fit/fit_errors.h"
 
 namespace tubefit {
 
@@ -25,9 +26,10 @@ CommandLine ParseCommandLine(int argc, const char* const argv[]);
 
 // Writes the outcome of a single run to `path`: how it ended (`stop` holds the stop's lines joined, empty
 // after a normal end), tube, family and minimiser once the configuration has been read (`configured`), and
-// after a normal end the points in the fit, the final R2, the RMS errors in mA and every fitted parameter.
+// after a normal end the points in the fit, the final R2 (from the run's fit errors), the RMS errors in mA and every fitted parameter.
 // A file that cannot be written is left out: the batch then reports the run as ended without an outcome.
-void WriteRunOutcome(const std::string& path, const RunState& state, bool configured, const std::string& stop);
+void WriteRunOutcome(const std::string& path, const RunState& state, const FitErrors& errors, bool configured,
+                     const std::string& stop);
 
 // Runs each configuration in the folder of its file, `jobs` at a time, each in a process of `program`
 // with --batch, its console to <folder>/tubefit.log. Prints one line per run as it ends and writes

@@ -122,6 +122,7 @@ int RunOne(const CommandLine& command, Console& console) {
   bool configured = false;
   std::string stopped;
   int status = 0;
+  FitErrors errors;
   try {
     state = std::make_unique<RunState>();
     state->start_time = static_cast<double>(std::time(nullptr));
@@ -141,7 +142,7 @@ int RunOne(const CommandLine& command, Console& console) {
     }
     ReadIni(settings, out);
     configured = true;
-    RunPipeline(*state, console);
+    errors = RunPipeline(*state, console);
   } catch (const Stop& stop) {
     WriteStop(out, stop);
     stopped = StopSummary(stop);
@@ -158,7 +159,7 @@ int RunOne(const CommandLine& command, Console& console) {
   out.flush();
   if (!command.result.empty() && state) {
     try {
-      WriteRunOutcome(command.result, *state, configured, stopped);
+      WriteRunOutcome(command.result, *state, errors, configured, stopped);
     } catch (...) {
       // Without its outcome file the batch reports the run as ended without an outcome.
     }

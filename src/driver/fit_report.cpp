@@ -57,9 +57,8 @@ std::vector<std::string> FitReportLines(const FitErrors& errors, const Settings&
   return lines;
 }
 
-void WriteFitReport(const Settings& settings, const MeasurementSet& ms, const ParamVector& P, const Slots& slots,
-                    std::ostream& console, const std::vector<std::string>& more) {
-  const FitErrors errors = ComputeFitErrors(ms, settings.Pmax, settings.Icmax, settings.iModel, P, slots);
+void WriteFitReport(const Settings& settings, const FitErrors& errors, std::ostream& console,
+                    const std::vector<std::string>& more) {
   std::vector<std::string> lines = FitReportLines(errors, settings);
   lines.insert(lines.end(), more.begin(), more.end());
   std::ostringstream text;

@@ -28,8 +28,8 @@ std::vector<std::string> UndeterminedParameterLines(int32_t NFit, const ParamVec
 
 // Prints the report on the console and writes the same lines to "Fit.txt"; the lines of `more` (the
 // operating point) follow the table in both.
-void WriteFitReport(const Settings& settings, const MeasurementSet& ms, const ParamVector& P, const Slots& slots,
-                    std::ostream& console, const std::vector<std::string>& more = {});
+void WriteFitReport(const Settings& settings, const FitErrors& errors, std::ostream& console,
+                    const std::vector<std::string>& more = {});
 
 // One quantity of a report: its name and its value with unit.
 struct ReportRow {

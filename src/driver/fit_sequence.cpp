@@ -15,7 +15,7 @@ namespace {
 
 class Stages {
  public:
-  Stages(RunState& state, const Objective& F, const FitObjective* terms, std::ostream& console)
+  Stages(RunState& state, const FitFunction& F, const FitObjective* terms, std::ostream& console)
       : state_(state), F_(F), terms_(terms), console_(console) {}
 
   // One stage varying the first n slots: Fit with the current tolerance, or Levenberg-Marquardt on the
@@ -45,7 +45,7 @@ class Stages {
 
  private:
   RunState& state_;
-  const Objective& F_;
+  const FitFunction& F_;
   const FitObjective* terms_;
   std::ostream& console_;
   float tol_ = 0.001f;  // the tolerance of the current stage
@@ -53,7 +53,7 @@ class Stages {
 
 }  // namespace
 
-FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, std::ostream& console) {
+FitSummary RunFitStage(ParamVector& P, const FitFunction& F, FitOptions options, std::ostream& console) {
   options.on_pass = [&console](const FitSummary& so_far) {
     if (so_far.passes == 1) {
       WriteList(console, {"Before refinement R2 = ", so_far.R2_before});
@@ -129,7 +129,7 @@ LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostr
     o.NFit = n;
     o.ftol = polish_tol;
     o.kept_sign = SignedSlots(ModelInfoFor(F.iModel()));
-    const FitSummary polish = Fit(P, [&F](ParamVector& Q) { return F(Q); }, o);
+    const FitSummary polish = Fit(P, F.ForFit(), o);
     WriteList(console, {"Direction-set polish: " + RenderI(polish.passes, 0) + (polish.passes == 1 ? " pass." : " passes.")});
     // The solver again, to the full tolerance: from the bottom of the valley it takes a few steps to the
     // exact minimum, which the polish leaves at its tolerance. Where the polish found no valley (it lowered
@@ -153,7 +153,7 @@ LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostr
   return summary;
 }
 
-void RunFitSequence(RunState& state, const Objective& F, std::ostream& console, const FitObjective* terms) {
+void RunFitSequence(RunState& state, const FitFunction& F, std::ostream& console, const FitObjective* terms) {
   const TableView<FitStage> stages = ModelInfoFor(state.settings.iModel).stages;
   if (stages.empty()) {
     PlainStop({ListDirected({std::string("Tube type ") + state.settings.TubeType + " not known!"})});

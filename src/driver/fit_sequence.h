@@ -16,7 +16,7 @@ namespace tubefit {
 // every pass as it starts (a line-search warning breaks it where it happens), the warning after
 // kMaxFitPasses passes, an empty line and "After refinement R2 = ". options.on_pass and options.warn are
 // replaced by the printing ones.
-FitSummary RunFitStage(ParamVector& P, const Objective& F, FitOptions options, std::ostream& console);
+FitSummary RunFitStage(ParamVector& P, const FitFunction& F, FitOptions options, std::ostream& console);
 
 // The Levenberg-Marquardt stages of a fit sequence: a stage that frees all but a trailing block of slots
 // is solved to the looser kLmPolishedTolerance and then polished by one direction-set refinement (Fit
@@ -50,7 +50,7 @@ LmSummary RunLmStage(ParamVector& P, int32_t n, const FitObjective& F, std::ostr
 // Runs the stages of state.settings.iModel on state.params.P through RunFitStage or, with `Minimiser = lm`
 // and the objective's terms given, through RunLmStage. Stops ("Tube type " + letter + " not known!", plain
 // stop) for a code without a fit sequence.
-void RunFitSequence(RunState& state, const Objective& F, std::ostream& console,
+void RunFitSequence(RunState& state, const FitFunction& F, std::ostream& console,
                     const FitObjective* terms = nullptr);
 
 }  // namespace tubefit

@@ -8,6 +8,7 @@
 #include "driver/measurements.h"
 #include "estimate/estimate.h"
 #include "estimate/parfiles.h"
+#include "fit/fit_errors.h"
 #include "fit/objective.h"
 #include "driver/fit_report.h"
 #include "driver/report_page.h"
@@ -70,7 +71,7 @@ void WriteSubcircuits(const RunState& state, std::ostream& out, float R2) {
                  ModelCode(Tube::kTriode, Family::kKoren), settings.Dialect, out, settings.Precision, companion);
 }
 
-void RunPipeline(RunState& state, Console& console) {
+FitErrors RunPipeline(RunState& state, Console& console) {
   const Settings& settings = state.settings;
   std::ostream& out = console.out;
 
@@ -87,11 +88,11 @@ void RunPipeline(RunState& state, Console& console) {
   ParamIdent(settings.iModel, state.params);
   EstStart(state, out);
 
+  // The one objective of the run: the fit, the fit errors and through them the report and the plots.
   const FitObjective objective(state.meas, settings.Pmax, settings.Icmax, settings.iModel, state.params.slot);
-  const Objective F = [&objective](ParamVector& P) { return objective(P); };
-  RunFitSequence(state, F, out, &objective);
-  ParamVector at_fit = state.params.P;
-  WriteSubcircuits(state, out, F(at_fit));
+  RunFitSequence(state, objective.ForFit(), out, &objective);
+  const FitErrors errors = ComputeFitErrors(objective, state.params.P);
+  WriteSubcircuits(state, out, errors.R2);
 
   ParamSet& ps = state.params;
   const double elapsed = static_cast<double>(std::time(nullptr)) - state.start_time;
@@ -100,7 +101,7 @@ void RunPipeline(RunState& state, Console& console) {
   WriteList(out, {"Final estimates:"});
   WriteParFiles(settings.TubeType, ps, out);
   const int32_t points = static_cast<int32_t>(objective.points().size());
-  const ParamVector SV = AnalyseFit(settings, ps, F, points, console).SV;
+  const ParamVector SV = AnalyseFit(settings, ps, [&objective](const ParamVector& P) { return objective(P); }, points, console).SV;
   WriteList(out, {"Standard variances (in %) for each parameter:"});
   WriteParTable(out, ps.NFit, SV, ps.name);
 
@@ -112,7 +113,7 @@ void RunPipeline(RunState& state, Console& console) {
   }
   if (settings.FitReport) {
     for (const std::string& line : UndeterminedParameterLines(ps.NFit, SV, ps.name)) out << line << '\n';
-    WriteFitReport(settings, state.meas, ps.P, ps.slot, out, operating_lines);
+    WriteFitReport(settings, errors, out, operating_lines);
   } else if (!operating_lines.empty()) {
     std::string text;
     for (const std::string& line : operating_lines) {
@@ -123,17 +124,19 @@ void RunPipeline(RunState& state, Console& console) {
     WriteList(out, {"Operating point written to file Fit.txt"});
   }
   CheckMuAtMaximum(settings.TubeType, ps.P, ps.slot, out);
-  WrtPlot(settings, state.meas, ps.P, ps.slot, out);
+  WrtPlot(settings, state.meas, ps.P, ps.slot, errors, out);
   if (settings.Report != ReportFormat::kNone) {
     ReportContent page;
     page.settings = &settings;
     page.ms = &state.meas;
     page.ps = &ps;
+    page.errors = &errors;
     page.SV = SV;
     page.operating = operating;
     page.subcircuit_file = SubcircuitName(settings.DataFile[1]) + ".cir";
     WriteReportPage(page, out);
   }
+  return errors;
 }
 
 }  // namespace tubefit

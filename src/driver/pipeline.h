@@ -6,6 +6,7 @@
 #include "analysis/analysis.h"
 #include "core/console.h"
 #include "core/run_state.h"
+#include "fit/fit_errors.h"
 
 namespace tubefit {
 
@@ -24,7 +25,7 @@ void WriteSubcircuits(const RunState& state, std::ostream& out, float R2 = -1.0f
 
 // Measurement files and sweep classification, data checks, parameter set and start values, the fit stages
 // of the model code, the subcircuit files and the closing steps (elapsed time, final estimates, fit
-// analysis, mu check, plots).
-void RunPipeline(RunState& state, Console& console);
+// analysis, mu check, plots). Returns the errors of the fit.
+FitErrors RunPipeline(RunState& state, Console& console);
 
 }  // namespace tubefit

@@ -143,7 +143,7 @@ std::string ReportPageText(const ReportContent& c) {
   const Settings& s = *c.settings;
   const ParamSet& ps = *c.ps;
   const ModelInfo& model = ModelInfoFor(s.iModel);
-  const FitErrors errors = ComputeFitErrors(*c.ms, s.Pmax, s.Icmax, s.iModel, ps.P, ps.slot);
+  const FitErrors& errors = *c.errors;
   const std::string family = model.code < 0 ? "unknown" : FamilyName(model.family);
   const std::string title = s.ModelName + ": " + TubeWords(s.TubeType) + ", " + family + " model";
   Page page(s.Report == ReportFormat::kHtml);
@@ -239,7 +239,7 @@ std::string ReportPageText(const ReportContent& c) {
 void WriteReportPage(ReportContent content, std::ostream& console) {
   const Settings& s = *content.settings;
   const bool html = s.Report == ReportFormat::kHtml;
-  if (html) content.plots = RenderSvgPlots(s, *content.ms, content.ps->P, content.ps->slot, content.plot_problem);
+  if (html) content.plots = RenderSvgPlots(s, *content.ms, *content.errors, content.plot_problem);
   std::ifstream in(content.subcircuit_file, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();

@@ -20,6 +20,7 @@ struct ReportContent {
   const Settings* settings = nullptr;
   const MeasurementSet* ms = nullptr;
   const ParamSet* ps = nullptr;
+  const FitErrors* errors = nullptr;  // the fit errors of the run
   ParamVector SV{};                  // standard variances in %
   std::vector<ReportRow> operating;  // empty when no operating point is set
   std::string subcircuit_file;       // the .cir file of the model

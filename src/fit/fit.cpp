@@ -7,9 +7,9 @@
 
 namespace tubefit {
 
-FitSummary Fit(ParamVector& P, const Objective& F, const FitOptions& options) {
+FitSummary Fit(ParamVector& P, const FitFunction& F, const FitOptions& options) {
   FitSummary summary;
-  summary.R2_before = F(P);
+  summary.R2_before = F(P, P);
   Matrix xi(MxNP, MxNP);  // the direction set, fresh for every pass
   for (;;) {
     ++summary.passes;
@@ -25,7 +25,7 @@ FitSummary Fit(ParamVector& P, const Objective& F, const FitOptions& options) {
   for (int i = 1; i <= MxNP; ++i) {
     if (!options.kept_sign[i]) P[i] = std::fabs(P[i]);
   }
-  summary.R2_after = F(P);
+  summary.R2_after = F(P, P);
   return summary;
 }
 

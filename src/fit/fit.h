@@ -31,9 +31,9 @@ struct FitOptions {
   WarningSink warn;       // the line searches' warnings, as they happen
 };
 
-// Fits the first options.NFit slots of P (In/Out) by minimising F: powell from the unit directions, again
+// Fits the first options.NFit slots of P (In/Out) by minimising F, from P as F writes it back: powell from the unit directions, again
 // and again until a run needs fewer than NFit iterations or kMaxFitPasses runs are made. Every slot
 // 1..MxNP but those in options.kept_sign is then replaced by its absolute value.
-FitSummary Fit(ParamVector& P, const Objective& F, const FitOptions& options);
+FitSummary Fit(ParamVector& P, const FitFunction& F, const FitOptions& options);
 
 }  // namespace tubefit

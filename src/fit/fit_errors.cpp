@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fit/objective.h"
 #include "models/model_info.h"
 #include "models/models.h"
 
@@ -29,12 +28,15 @@ void AddCurve(CurveErrors& total, const CurveErrors& e) {
 
 }  // namespace
 
-FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const ParamVector& P,
-                           const Slots& slots) {
+FitErrors ComputeFitErrors(const FitObjective& objective, const ParamVector& P) {
+  const MeasurementSet& ms = objective.measurements();
   FitErrors errors;
-  errors.screen = ModelInfoFor(iModel).screen_in_objective;
+  errors.screen = ModelInfoFor(objective.iModel()).screen_in_objective;
   // One copy for the whole walk: the model's write-backs carry from point to point as in the objective.
   ParamVector Q = P;
+  const std::vector<FitPoint>& window = objective.points();
+  size_t next = 0;
+  size_t k = 0;  // the curve's entry in curve_points()
   for (int f = 1; f <= ms.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     for (int c = 1; c <= file.NVg; ++c) {
@@ -44,12 +46,12 @@ FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, in
       e.curve = c;
       e.Vg1 = curve.Vg1;
       e.Vg3 = curve.Vg3;
-      for (int p = 1; p <= curve.NPts; ++p) {
-        const MeasPoint& m = curve.pt[p];
-        if (!InFitWindow(m, Pmax, Icmax)) continue;
+      const size_t end = next + static_cast<size_t>(objective.curve_points()[k++]);
+      for (; next < end; ++next) {
+        const FitPoint& m = window[next];
         float Ia = 0.0f;
         float Is = 0.0f;
-        Model(iModel, m.Va, m.Vs, curve.Vg1, curve.Vg3, Q, slots, Ia, Is);
+        Model(objective.iModel(), m.Va, m.Vs, m.Vg1, m.Vg3, Q, objective.slots(), Ia, Is);
         const float d_ia = m.Ia - Ia;
         const float d_is = errors.screen ? m.Is - Is : 0.0f;
         AddPoint(e, d_ia, d_is);
@@ -60,9 +62,7 @@ FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, in
   }
   // The sum itself is the objective's, evaluated the way the fit evaluates it (the vector routines can
   // differ from the point-by-point model in the last digits).
-  const FitObjective objective(ms, Pmax, Icmax, iModel, slots);
-  ParamVector R = P;
-  errors.R2 = objective(R);
+  errors.R2 = objective(P);
   return errors;
 }
 

@@ -1,15 +1,14 @@
 // The fit errors: how far the fitted currents are from the measured ones, curve by curve.
 //
-// They walk exactly the points and currents of the objective (same window, same order, same 32-bit
-// differences), so the sum of their squares is the R2 the fit reports, and the sum is taken as the
-// objective itself computes it.
+// They walk the window of the run's objective (same points, same order, same 32-bit differences), so the
+// sum of their squares is the R2 the fit reports, and the sum is the objective's own.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "core/measurement_set.h"
 #include "core/param_set.h"
+#include "fit/objective.h"
 
 namespace tubefit {
 
@@ -30,9 +29,7 @@ struct FitErrors {
   bool screen = false;   // the screen current is part of the fit
 };
 
-// The errors of the model with parameters P against every curve of the measurement set. P is copied:
-// the model's clamps do not reach the caller's vector.
-FitErrors ComputeFitErrors(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const ParamVector& P,
-                           const Slots& slots);
+// The errors of the model with parameters P against every curve of the objective's measurement set.
+FitErrors ComputeFitErrors(const FitObjective& objective, const ParamVector& P);
 
 }  // namespace tubefit

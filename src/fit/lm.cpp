@@ -350,7 +350,7 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, const LmOption
   const int32_t law_index = model.law;
   const SlotMask kept = SignedSlots(model);
   LmSummary out;
-  out.R2_before = F(P);
+  out.R2_before = F(P, P);
   const ParamVector start = P;
 
   // A solve from the start with a wide first trust region, which reaches far minima in few steps. A wide
@@ -380,7 +380,7 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, const LmOption
     for (int i = 1; i <= MxNP; ++i) {
       if (!kept[i]) result[i] = std::fabs(result[i]);
     }
-    const float R2 = F(result);
+    const float R2 = F(result, result);
     if (!have || R2 < best_R2 || (!std::isfinite(best_R2) && std::isfinite(R2))) {
       have = true;
       best = result;
@@ -400,7 +400,7 @@ LmSummary FitLm(ParamVector& P, int32_t n, const FitObjective& F, const LmOption
   if (out.outcome != LmOutcome::kImproved) P = start;
   out.iterations = iterations;
   out.reason = reported.reason;
-  out.R2_after = F(P);
+  out.R2_after = F(P, P);
   return out;
 }
 

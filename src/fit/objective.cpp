@@ -15,17 +15,20 @@
 
 namespace tubefit {
 
-std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax) {
+std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax,
+                                      std::vector<int32_t>* per_curve) {
   std::vector<FitPoint> points;
   for (int f = 1; f <= ms.NFiles; ++f) {
     const MeasFile& file = ms.file[f];
     for (int c = 1; c <= file.NVg; ++c) {
       const MeasCurve& curve = file.curve[c];
+      const size_t before = points.size();
       for (int p = 1; p <= curve.NPts; ++p) {
         const MeasPoint& m = curve.pt[p];
         if (!InFitWindow(m, Pmax, Icmax)) continue;
         points.push_back(FitPoint{m.Va, m.Vs, curve.Vg1, curve.Vg3, m.Ia, m.Is});
       }
+      if (per_curve) per_curve->push_back(static_cast<int32_t>(points.size() - before));
     }
   }
   return points;
@@ -93,7 +96,8 @@ bool DistinctSlots(const Slots& s) {
 }  // namespace
 
 FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots)
-    : points_(SelectFitWindow(ms, Pmax, Icmax)),
+    : ms_(ms),
+      points_(SelectFitWindow(ms, Pmax, Icmax, &curve_points_)),
       iModel_(iModel),
       slots_(slots),
       screen_(ModelInfoFor(iModel).screen_in_objective) {
@@ -166,9 +170,21 @@ SimdLevel FitObjective::UseSimd(SimdLevel level) {
   return simd();
 }
 
-float FitObjective::operator()(ParamVector& P) const {
-  if (block_sum_ && !points_.empty()) return (this->*block_sum_)(P);
-  return Pointwise(P);
+float FitObjective::operator()(const ParamVector& P) const {
+  ParamVector Q = P;
+  if (block_sum_ && !points_.empty()) return (this->*block_sum_)(Q);
+  return Pointwise(Q);
+}
+
+float FitObjective::operator()(const ParamVector& P, ParamVector& written_back) const {
+  written_back = P;
+  if (block_sum_ && !points_.empty()) return (this->*block_sum_)(written_back);
+  return Pointwise(written_back);
+}
+
+FitFunction FitObjective::ForFit() const {
+  return FitFunction::WithWriteBack(
+      [this](const ParamVector& P, ParamVector& written_back) { return (*this)(P, written_back); });
 }
 
 float FitObjective::Pointwise(ParamVector& P) const {

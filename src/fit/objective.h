@@ -19,8 +19,10 @@ struct FitPoint {
 
 // The points of the fit window, in file, curve, point order. A point is left out when its measured anode
 // dissipation Va * Ia is at or above Pmax (W) or its measured cathode current Ia + Is is at or above Icmax
-// (A). The window depends on measured values only, so it is fixed for the whole run.
-std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax);
+// (A). The window depends on measured values only, so it is fixed for the whole run. With per_curve, it
+// also receives the number of window points of every curve of every file, in file, curve order.
+std::vector<FitPoint> SelectFitWindow(const MeasurementSet& ms, float Pmax, float Icmax,
+                                      std::vector<int32_t>* per_curve = nullptr);
 
 // Vector instruction sets the objective can evaluate its models with, in increasing width.
 enum class SimdLevel : int32_t { kNone = 0, kAvx2 = 1, kAvx512 = 2 };
@@ -36,8 +38,10 @@ const char* SimdLevelName(SimdLevel level);  // "scalar", "avx2", "avx512"
 SimdLevel DefaultSimdLevel();
 
 // FitObjective(P): the sum over the window of (Ia - Ia')^2, plus (Is - Is')^2 for every model but the diode
-// and the triode (codes 0 and 1), in A^2. The model may write its clamps back into P, as it does point by
-// point. The window is resolved once at construction; an evaluation allocates nothing.
+// and the triode (codes 0 and 1), in A^2. The model applies some of its clamps to the parameter vector as
+// it evaluates it point by point; P itself stays as it is, and FitObjective(P, written_back) hands back the
+// vector as the model leaves it. The window is resolved once at construction; an evaluation allocates
+// nothing.
 //
 // Every model code is evaluated for blocks of points (one, 8 or 16 at a time, UseSimd) through its law
 // (models/law.h): the effective parameters and the write-back into P are made once, as the first point
@@ -53,8 +57,13 @@ class FitObjective {
  public:
   FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, int32_t iModel, const Slots& slots);
 
-  float operator()(ParamVector& P) const;
-  // The same sum evaluated point by point through Model: the reference for the block evaluation.
+  float operator()(const ParamVector& P) const;
+  // The sum at P, and in written_back (which may be P) P with the model's clamps written back.
+  float operator()(const ParamVector& P, ParamVector& written_back) const;
+  // The objective for the direction-set fit, with its write-back.
+  FitFunction ForFit() const;
+  // The same sum evaluated point by point through Model, which writes its clamps into P: the reference for
+  // the block evaluation.
   float Pointwise(ParamVector& P) const;
 
   // Selects the block evaluation up to `level` (never above SupportedSimdLevel()); kNone evaluates one
@@ -65,6 +74,9 @@ class FitObjective {
   int32_t iModel() const { return iModel_; }
   const Slots& slots() const { return slots_; }
   const std::vector<FitPoint>& points() const { return points_; }
+  // The number of points() of every curve of every file, in file, curve order.
+  const std::vector<int32_t>& curve_points() const { return curve_points_; }
+  const MeasurementSet& measurements() const { return ms_; }
 
  private:
   template <class Law>
@@ -72,6 +84,8 @@ class FitObjective {
   template <class Law>
   float Sum(size_t begin, size_t end, float S, const typename Law::template Params<float>& e) const;
 
+  const MeasurementSet& ms_;
+  std::vector<int32_t> curve_points_;  // (before points_, which its constructor fills with it)
   std::vector<FitPoint> points_;
   int32_t iModel_;
   Slots slots_;

@@ -6,13 +6,13 @@
 
 namespace tubefit {
 
-float f1dim(float x, const LineState& line, const Objective& F) {
+float f1dim(float x, const LineState& line, const FitFunction& F) {
   ParamVector point;
   for (int j = 0; j <= MxNP; ++j) point[j] = line.base[j] + x * line.direction[j];
   return F(point);
 }
 
-void linmin(ParamVector& P, ParamVector& xi, int n, float& fret, const Objective& F, const WarningSink& warn) {
+void linmin(ParamVector& P, ParamVector& xi, int n, float& fret, const FitFunction& F, const WarningSink& warn) {
   const float kTol = 1e-5f;
   LineState line;
   for (int j = 1; j <= n; ++j) {
@@ -33,9 +33,9 @@ void linmin(ParamVector& P, ParamVector& xi, int n, float& fret, const Objective
   }
 }
 
-void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fret, const Objective& F,
+void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fret, const FitFunction& F,
             const WarningSink& warn) {
-  fret = F(P);
+  fret = F(P, P);
   ParamVector pt = P;   // the point at the start of the iteration
   ParamVector ptt = P;  // the extrapolated point; slots beyond n keep the fixed values
   ParamVector xit{};    // the current direction
@@ -61,7 +61,7 @@ void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fre
       xit[j] = P[j] - pt[j];
       pt[j] = P[j];
     }
-    const float fptt = F(ptt);
+    const float fptt = F(ptt, ptt);
     if (fptt < fp) {
       const float a = fp - fret - del;
       const float b = fp - fptt;

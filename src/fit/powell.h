@@ -16,18 +16,19 @@ struct LineState {
 };
 
 // The objective at base + x * direction.
-float f1dim(float x, const LineState& line, const Objective& F);
+float f1dim(float x, const LineState& line, const FitFunction& F);
 
 // Moves P (In/Out) to the minimum along xi (In/Out, slots 1..n): on return xi holds the displacement
 // actually taken (xi * step) and fret (Out) the objective there. Slots beyond n of P are held. The line
 // search's warnings go to warn.
-void linmin(ParamVector& P, ParamVector& xi, int n, float& fret, const Objective& F, const WarningSink& warn = {});
+void linmin(ParamVector& P, ParamVector& xi, int n, float& fret, const FitFunction& F,
+            const WarningSink& warn = {});
 
 // Minimises F over P(1..n) (In/Out) from the directions in the columns of xi (In/Out, leading n x n block),
-// to the fractional tolerance ftol. A run is limited to n iterations: iter (Out) is the count used, and a
+// to the fractional tolerance ftol, from P as F writes it back (so is the extrapolated point). A run is limited to n iterations: iter (Out) is the count used, and a
 // run that needs all n has not converged. fret (Out) is the objective at the returned P. The line
 // searches' warnings go to warn.
-void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fret, const Objective& F,
+void powell(ParamVector& P, Matrix& xi, int n, float ftol, int& iter, float& fret, const FitFunction& F,
             const WarningSink& warn = {});
 
 }  // namespace tubefit

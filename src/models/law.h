@@ -23,29 +23,9 @@
 // depend on how the compiler keeps temporaries. `kSlots` lists the parameters a law reads or writes (up to a
 // null entry). P points at slot 0 of MxNP + 1 values.
 //
-// The equations, Va, Vs, Vg1, Vg3 the anode, screen, control-grid and suppressor voltages:
-//
-//   Koren term   K(Vg, V) = E1^|ex|, E1 = V/kp · ln(1 + exp(kp·(1/mu + Vg/sqrt(kVB + V²)))), 0 for E1 <= 1e-6
-//   Diode        Ia = |Va + eps|^ex / k
-//   Triode       E1 = Va/kp · ln(1 + exp(kp·(1/mu + Vg1/sqrt(kVB + Va²))))
-//                Ia = E1^ex / kG1                                          (mu <= 150)
-//   Koren pentode
-//                E1 = Vs/kp · ln(1 + exp(kp·(1/mu + Vg1/Vs)))              (kp in [0.01, 2000])
-//                Ia = E1^ex / kG1 · atan(Va/kVB),  Is = (Vg1 + Vs/mu)^ex / kG2 (0 for Vg1 + Vs/mu <= 0)
-//   Nolt family  E = K(Vg1, Vs)
-//                alpha = 1 - kG1·(1 + alpha_s)/kG2,  S = alpha_s/kG2 + alpha/kG1
-//                D = 1 + beta·Va (Nolt), 1 + beta·Va/Vs (NoltI), g = exp(-(beta·Va)^1.5) (NoltE)
-//                Ia = E·F, F = 1/kG1 - 1/kG2 - S/D + A·Va/kG1;  Is = E·G/kG2, G = 1 + alpha_s/D
-//                (NoltE: S·g and alpha_s·g for S/D and alpha_s/D)
-//   Beam tetrode the Nolt family with T = Sc·Va·(1 + tanh(-alpha'·(Va - Vs/lambda + nu·Vg1 + w))):
-//                Ia = E·(F - T/kG2),  Is = E·(G + T)/kG2                   (alpha' <= 0.1 but NoltE)
-//   Variable mu  E = (1 - |svar|)·K(Vg1, Vs; mu, ex) + svar·K(Vg1, Vs; mu_b, ex_b), divided as the Nolt family
-//   Hexode       Ea = |Vs/kp · ln(1 + exp(kp·(1/mu + (Vg1 + Vg3/mu3)/sqrt(kVB + Vs²))))|^ex
-//                Eb = |Vs/kp' · ln(1 + exp(kp'·(1/mu' + Vg3/sqrt(kVB' + Vs²))))|^ex'
-//                Ia = (1/kG1 - 1/kG2 + A·Va/kG1 - S/D)·Ea·Eb/kG1',  Is = Ea·(1 + A·Va - alpha/D)/kG1 - Ia
-//   g3 pentode   h = 1 - exp(-u^ex'/kG1'), u = Va/mu' + Vg3 + V0 (h = 0 for u <= 0)
-//                Ia = F·h·Ea,  Is = Ea·(1 + A·Va - alpha/D)/kG1 - Ia      (Ea as the hexode's)
-//
+// Each law opens with its equations, Va, Vs, Vg1, Vg3 the anode, screen, control-grid and suppressor
+// voltages; the shared pieces (the Koren term K, the current division, the secondary emission) come first,
+// each with its own equations.
 // The clamps of each law (caps, limits, absolute values) are stated in its Effective, its bounds for a
 // derivative-based fit next to it.
 #pragma once
@@ -122,8 +102,9 @@ T KorenSoftplus(const T& V, const T& t, const T& kp) {
 
 // --------------------------------------------------------------------------------------- Koren term
 
-// The Koren triode term: t = kp (1/mu + Vg / sqrt(kVB + Va^2)), E1 the softplus, result E1^|ex|, or 0 when
-// E1 <= 1e-6. kVB must already be non-negative.
+// The Koren term, shared by the triode, the screen-grid laws and the estimators:
+//   K(Vg, V) = E1^|ex|,  E1 = V/kp · ln(1 + exp(kp·(1/mu + Vg/sqrt(kVB + V²))))     (0 for E1 <= 1e-6)
+// kVB must already be non-negative.
 // KorenFrom takes the grid part Vg / sqrt(kVB + Va^2) of t, which two sections in the same voltages share.
 template <class T>
 T KorenFrom(const T& kp, const T& mu, const T& ex, const T& grid, const T& Va) {
@@ -168,7 +149,9 @@ T KorenAt(const Koren<Q>& k, const T& Vg, const T& Va) {
 
 // --------------------------------------------------------------------------------- diode and triode
 
-// Diode (code 0): Ia = |Va + eps|^ex / k. Is is left as it is.
+// Diode (code 0)
+//   Ia = |Va + eps|^ex / k
+// Nothing is clamped; Is is left as it is.
 struct Diode {
   template <class T>
   struct Params {
@@ -189,8 +172,10 @@ struct Diode {
   }
 };
 
-// Koren triode (code 1): Ia = KorenTerm(Vg1, Va) / kG1, mu capped at 150 and kVB = |kVB|, both written
-// back. Is is left as it is.
+// Koren triode (code 1)
+//   E1 = Va/kp · ln(1 + exp(kp·(1/mu + Vg1/sqrt(kVB + Va²))))
+//   Ia = E1^ex / kG1                                        (0 for E1 <= 1e-6)
+// mu capped at 150 and kVB = |kVB|, both written back. Is is left as it is.
 struct Triode {
   template <class T>
   struct Params {
@@ -230,9 +215,11 @@ struct SplitCurrents {
   }
 };
 
-// Koren pentode (code 2). Anode: softplus in Vs with kp limited to [0.01, 2000], raised to ex with its
-// sign, shaped by atan(Va / kVB). Screen: (Vg1 + Vs/mu)^ex / kG2 above cut-off, else 0. Nothing is
-// written back.
+// Koren pentode (code 2)
+//   E1 = Vs/kp · ln(1 + exp(kp·(1/mu + Vg1/Vs)))
+//   Ia = E1^ex / kG1 · atan(Va/kVB)
+//   Is = (Vg1 + Vs/mu)^ex / kG2                             (0 for Vg1 + Vs/mu <= 0)
+// kp limited to [0.01, 2000], ex taken with its sign. Nothing is written back.
 struct KorenPentode : SplitCurrents<KorenPentode> {
   template <class T>
   struct Params {
@@ -353,9 +340,15 @@ T SecondaryEmission(const Emission<Q>& e, const Point<T>& x) {
   return T(e.Sc) * x.Va * share;
 }
 
-// Nolt-family pentodes and beam tetrodes: the Koren term E(Vg1, Vs) divided by the law L; Ia = E F,
-// Is = E G / kG2. The tetrodes add the secondary-emission term T, which moves current from the anode to
-// the screen (F - T/kG2, G + T).
+// Nolt-family pentodes (codes 12, 22, 32) and beam tetrodes (13, 23, 33)
+//   E = K(Vg1, Vs)
+//   alpha = 1 - kG1·(1 + alpha_s)/kG2,  S = alpha_s/kG2 + alpha/kG1
+//   D = 1 + beta·Va (Nolt), 1 + beta·Va/Vs (NoltI);  g = exp(-(beta·Va)^1.5) (NoltE)
+//   Ia = E·F,  F = 1/kG1 - 1/kG2 - S/D + A·Va/kG1            (NoltE: S·g for S/D)
+//   Is = E·G/kG2,  G = 1 + alpha_s/D                        (NoltE: alpha_s·g for alpha_s/D)
+// The beam tetrodes add the secondary emission T, which moves current from the anode to the screen:
+//   T = Sc·Va·(1 + tanh(-alpha'·(Va - Vs/lambda + nu·Vg1 + w)))
+//   Ia = E·(F - T/kG2),  Is = E·(G + T)/kG2
 //   12 Nolt pentode (kRational), 32 NoltI pentode (kRationalVs), 22 NoltE pentode (kExpPow):
 //      beta = |beta| without write-back; kVB = |kVB| written back.
 //   13 Nolt and 33 NoltI beam tetrode: beta = |beta| and alpha' capped at 0.1, both written back.
@@ -433,8 +426,9 @@ using NoltIBeamTetrode = Nolt<DivisionLaw::kRationalVs, true>;  // 33
 
 // ------------------------------------------------------------------------------------ variable mu
 
-// Variable-mu pentode, Nolt (16, rational law) or NoltE (26, exponential law): two Koren sections (mu, ex)
-// and (mu_b, ex_b) in Vg1 and Vs blended by svar, E = (1 - |svar|) Ea + svar Eb, divided by the law.
+// Variable-mu pentode, Nolt (code 16, rational law) or NoltE (26, exponential law)
+//   E = (1 - |svar|)·K(Vg1, Vs; mu, ex) + svar·K(Vg1, Vs; mu_b, ex_b)
+//   Ia = E·F,  Is = E·G/kG2                                 (F, G as the Nolt pentode's)
 //   16: slots 1..12 are made non-negative and mu_b is capped at 150, all written back; the division uses
 //       kG1, kG2 and alpha_s as they stood before (so signed at the first point of an evaluation only).
 //   26: ex_b capped at 3 and mu_b at 300, kVB = |kVB|, written back; svar and the division signed.
@@ -551,9 +545,13 @@ T G1ControlAt(const G1Control<Q>& g, const Point<T>& x) {
   return Pow(Abs(E1), T(g.ex));
 }
 
-// Hexode/heptode, Nolt (14): the anode current is the Nolt division (rational law, signed beta) of the g1
-// term times a second Koren control of g3 (mu', ex', kp', kVB'), over kG1'; the screen takes the rest of
-// the cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), kp' = max(|kp'|, 0.1) limited to
+// Hexode/heptode, Nolt (code 14)
+//   Ea = |Vs/kp · ln(1 + exp(kp·(1/mu + (Vg1 + Vg3/mu3)/sqrt(kVB + Vs²))))|^ex
+//   Eb = |Vs/kp' · ln(1 + exp(kp'·(1/mu' + Vg3/sqrt(kVB' + Vs²))))|^ex'
+//   Ia = (1/kG1 - 1/kG2 + A·Va/kG1 - S/D)·Ea·Eb/kG1'        (D = 1 + beta·Va, beta signed)
+//   Is = Ea·(1 + A·Va - alpha/D)/kG1 - Ia
+// The anode current is the Nolt division of the g1 term times a second Koren control of g3; the screen
+// takes the rest of the cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), kp' = max(|kp'|, 0.1) limited to
 // [0.01, 2000], kVB' = |kVB'|. Nothing is written back.
 struct Hexode : SplitCurrents<Hexode> {
   template <class T>
@@ -607,10 +605,12 @@ struct Hexode : SplitCurrents<Hexode> {
   }
 };
 
-// Pentode with g3 modelling, Nolt (15, rational law with signed beta) or NoltE (25, exponential law with
-// |beta|): the anode current is the division of the g1 term times the suppressor control
-// h = 1 - exp(-u^ex' / kG1'), u = Va/mu' + Vg3 + V0 (h = 0 for u <= 0); the screen takes the rest of the
-// cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), V0 = max(|V0|, 0.1). Nothing is
+// Pentode with g3 modelling, Nolt (code 15, rational law with signed beta) or NoltE (25, exponential law
+// with |beta|)
+//   u = Va/mu' + Vg3 + V0,  h = 1 - exp(-u^ex'/kG1')        (h = 0 for u <= 0)
+//   Ia = F·h·Ea,  Is = Ea·(1 + A·Va - alpha/D)/kG1 - Ia      (Ea as the hexode's, F as the Nolt pentode's)
+// The anode current is the division of the g1 term times the suppressor control h; the screen takes the
+// rest of the cathode current. mu' = max(|mu'|, 0.1), ex' = max(|ex'|, 0.001), V0 = max(|V0|, 0.1). Nothing is
 // written back.
 template <bool kNoltE>
 struct G3Pentode : SplitCurrents<G3Pentode<kNoltE>> {

@@ -196,10 +196,10 @@ constexpr TubeLetter kTubeLetters[] = {
 };
 
 constexpr FamilyKeyword kFamilyKeywords[] = {
-    {F::kKoren, "Using Koren model"},
-    {F::kNolt, "Using Nolt model"},
-    {F::kNoltI, "Using initial Nolt model (NoltI)"},
-    {F::kNoltE, "Using NoltE model"},
+    {F::kKoren, "Koren", "Using Koren model"},
+    {F::kNolt, "Nolt", "Using Nolt model"},
+    {F::kNoltI, "NoltI", "Using initial Nolt model (NoltI)"},
+    {F::kNoltE, "NoltE", "Using NoltE model"},
 };
 
 constexpr uint32_t Bit(Family family) { return 1u << static_cast<uint32_t>(family); }
@@ -224,6 +224,13 @@ const ModelInfo& ModelInfoFor(int32_t iModel) {
 }
 
 TableView<ModelInfo> AllModels() { return View(kModels); }
+
+const char* FamilyName(Family family) {
+  for (const FamilyKeyword& f : kFamilyKeywords) {
+    if (f.family == family) return f.word;
+  }
+  return "";
+}
 TableView<TubeLetter> TubeLetters() { return View(kTubeLetters); }
 TableView<FamilyKeyword> FamilyKeywords() { return View(kFamilyKeywords); }
 TableView<FamilyRule> FamilyRules() { return View(kFamilyRules); }

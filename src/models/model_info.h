@@ -17,14 +17,12 @@ namespace tubefit {
 // The tube kinds that have a model code base: D 0; T, X, Y 1; P 2; B 3; H 4; F 5; V 6.
 enum class Tube { kDiode, kTriode, kPentode, kBeamTetrode, kHexode, kG3Pentode, kVarMu };
 
-// The model families: offset Koren 0, Nolt 10, NoltE 20, NoltI 30.
-enum class Family { kKoren, kNolt, kNoltE, kNoltI };
+// The model families, by their code offset divided by 10: Koren 0, Nolt 10, NoltE 20, NoltI 30. A family
+// is a row of FamilyKeywords(); the values named here are those the other modules test.
+enum class Family : int32_t { kKoren, kNolt, kNoltE, kNoltI };
 
-// The family as the configuration names it.
-constexpr const char* FamilyName(Family family) {
-  constexpr const char* kNames[] = {"Koren", "Nolt", "NoltE", "NoltI"};
-  return kNames[static_cast<int32_t>(family)];
-}
+// The family as the configuration names it (its row of FamilyKeywords()); "" for a value without a row.
+const char* FamilyName(Family family);
 
 // The model code of a tube kind and family.
 constexpr int32_t ModelCode(Tube tube, Family family) {
@@ -118,6 +116,7 @@ struct TubeLetter {
 // A model family word of the configuration file and the console line that reports it.
 struct FamilyKeyword {
   Family family;
+  const char* word;
   const char* line;
 };
 

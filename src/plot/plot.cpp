@@ -384,10 +384,8 @@ std::string PointsText(const Settings& s, const MeasurementSet& ms, int f) {
   return os.str();
 }
 
-std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
-                          bool screen) {
+std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, const FitErrors& errors, bool screen) {
   // The RMS error over the file's points in the fit, as the fit report computes it.
-  const FitErrors errors = ComputeFitErrors(ms, s.Pmax, s.Icmax, s.iModel, P, slots);
   int32_t points = 0;
   double sum = 0.0;
   for (const CurveErrors& e : errors.curves) {
@@ -475,7 +473,7 @@ std::vector<std::string> GnuplotImageArgs(const std::string& gnuplot_path, const
   return argv;
 }
 
-std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, const FitErrors& errors,
                                   ImageKind kind, const std::string& folder) {
   const bool screen = IsScreenGridTube(s.TubeType);
   const int nfiles = std::min<int>(s.DataFile.count(), kMaxFiles);
@@ -487,12 +485,12 @@ std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, P
   std::string overview;
   for (int f = 1; f <= nfiles; ++f) {
     const std::string base = TrimRight(s.DataFile[f]);
-    const std::string anode = ImageCommands(s, ms, f, P, slots, false);
+    const std::string anode = ImageCommands(s, ms, f, errors, false);
     images.push_back({in_folder(base + ext), ImageTerminal(kind, 1024, 768), anode,
                       TrimRight(s.DataFile[f]) + ": anode current"});
     overview += "; " + anode;
     if (!screen) continue;
-    const std::string screen_commands = ImageCommands(s, ms, f, P, slots, true);
+    const std::string screen_commands = ImageCommands(s, ms, f, errors, true);
     images.push_back({in_folder(base + "_screen" + ext), ImageTerminal(kind, 1024, 768), screen_commands,
                       TrimRight(s.DataFile[f]) + ": screen current"});
     overview += "; " + screen_commands;
@@ -509,7 +507,7 @@ std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, P
   return images;
 }
 
-void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots, const FitErrors& errors,
              std::ostream& console) {
   const bool screen = IsScreenGridTube(s.TubeType);
   const bool images = s.PlotPng || s.Report == ReportFormat::kHtml;
@@ -534,7 +532,7 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
   }
   const std::string program = GnuplotProgram(gnuplot);
   if (s.PlotPng) {
-    RenderPng(program, PlotImages(s, ms, P, slots, ImageKind::kPng, ""), console);
+    RenderPng(program, PlotImages(s, ms, errors, ImageKind::kPng, ""), console);
     return;
   }
   if (ProgramFound(program) && GnuplotWithoutDisplay(program)) {
@@ -550,8 +548,8 @@ void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const S
             << '\n';
 }
 
-std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet& ms, const ParamVector& P,
-                                         const Slots& slots, std::string& problem) {
+std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet& ms, const FitErrors& errors,
+                                         std::string& problem) {
   std::vector<RenderedPlot> plots;
   const std::string gnuplot = TrimRight(s.GnuplotPath);
   if (NoGnuplot(gnuplot)) {
@@ -571,7 +569,7 @@ std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet
     problem = "no temporary folder for the images";
     return plots;
   }
-  const std::vector<PlotImage> images = PlotImages(s, ms, P, slots, ImageKind::kSvg, folder);
+  const std::vector<PlotImage> images = PlotImages(s, ms, errors, ImageKind::kSvg, folder);
   const int status = RunProgramArgs(GnuplotImageArgs(GnuplotProgram(gnuplot), images), ChildInput::kNull);
   for (const PlotImage& image : images) {
     std::ifstream in(image.file, std::ios::binary);

@@ -15,6 +15,7 @@
 #include "core/measurement_set.h"
 #include "core/param_set.h"
 #include "core/settings.h"
+#include "fit/fit_errors.h"
 
 namespace tubefit {
 
@@ -78,11 +79,10 @@ std::string PointsText(const Settings& s, const MeasurementSet& ms, int f);
 
 // The gnuplot commands of the image of file f (the anode current, or with `screen` the screen current),
 // which read the .fit or .sft file and the .pts file: a title with the file name, the tube type, the model
-// and the RMS error over the points in the fit; axis labels; the y range of the measured currents; every
-// curve in its own colour, the fitted line titled by its voltages and the measured points filled inside the
-// fit window and hollow outside; on anode images the Pmax hyperbola Ia = Pmax/Va. P receives the clamps.
-std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, ParamVector& P, const Slots& slots,
-                          bool screen);
+// and the RMS error over the points in the fit (from the run's fit errors); axis labels; the y range of the
+// measured currents; every curve in its own colour, the fitted line titled by its voltages and the measured
+// points filled inside the fit window and hollow outside; on anode images the Pmax hyperbola Ia = Pmax/Va.
+std::string ImageCommands(const Settings& s, const MeasurementSet& ms, int f, const FitErrors& errors, bool screen);
 
 enum class ImageKind { kPng, kSvg };
 
@@ -102,7 +102,7 @@ std::vector<std::string> GnuplotImageArgs(const std::string& gnuplot_path, const
 // The images of the run, in the order of the scripts: per file <name>.png (anode) and, for screen-grid
 // tubes, <name>_screen.png; for screen-grid tubes in PNG also <model name>_overview.png, every anode plot
 // beside its screen plot, a row per file. With a folder the images go there.
-std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+std::vector<PlotImage> PlotImages(const Settings& s, const MeasurementSet& ms, const FitErrors& errors,
                                   ImageKind kind, const std::string& folder);
 
 struct RenderedPlot {
@@ -113,15 +113,15 @@ struct RenderedPlot {
 // Renders every plot of the run as SVG in a temporary folder and returns the texts (the plot files must
 // have been written by WrtPlot). `problem` says why images are missing: gnuplot line none, no gnuplot, or a
 // failed run.
-std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet& ms, const ParamVector& P,
-                                         const Slots& slots, std::string& problem);
+std::vector<RenderedPlot> RenderSvgPlots(const Settings& s, const MeasurementSet& ms, const FitErrors& errors,
+                                         std::string& problem);
 
 // Writes every plot file and script, then starts gnuplot once on all scripts and waits for it. Normally
 // gnuplot is started interactively with the keyboard as its input and nothing is printed. With
 // s.PlotPng the PlotImages are instead rendered in a non-interactive gnuplot run, and the console names
 // them. With s.PlotPng or an HTML report the .pts files are written too. A gnuplot that cannot be started or fails does not end the run; the console
 // says so. Stops if a file cannot be written.
-void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots,
+void WrtPlot(const Settings& s, const MeasurementSet& ms, ParamVector P, const Slots& slots, const FitErrors& errors,
              std::ostream& console);
 
 }  // namespace tubefit

@@ -114,8 +114,7 @@ class Search {
         state_.settings.minimiser = minimiser;
         state_.params.P = P;
         const tubefit::FitObjective& F = *objective_;
-        const tubefit::Objective f = [&F](ParamVector& Q) { return F(Q); };
-        tubefit::RunFitSequence(state_, f, null_, &F);
+        tubefit::RunFitSequence(state_, F.ForFit(), null_, &F);
         r.P = state_.params.P;
         r.R2 = F(r.P);
       } catch (const tubefit::Stop&) {
