@@ -100,6 +100,16 @@ bool ReservedDeviceName(std::string part) {
          part[3] >= '1' && part[3] <= '9';
 }
 
+// Waits for a started program to end and closes its handles; its exit status, or -1 when unknown.
+int WaitForExit(PROCESS_INFORMATION& process) {
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  const BOOL known = GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return known ? static_cast<int>(status) : -1;
+}
+
 }  // namespace
 
 int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input) {
@@ -132,12 +142,7 @@ int RunProgramArgs(const std::vector<std::string>& argv, ChildInput input) {
                                       CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
   if (null_input != INVALID_HANDLE_VALUE) CloseHandle(null_input);
   if (!started) return -1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 0;
-  const BOOL known = GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return known ? static_cast<int>(status) : -1;
+  return WaitForExit(process);
 }
 
 bool ProgramFound(const std::string& name) { return !FindProgram(name).empty(); }
@@ -166,12 +171,7 @@ int RunInFolder(const std::string& program, const std::vector<std::string>& args
   CloseHandle(out);
   if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
   if (!started) return 127;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 0;
-  const BOOL known = GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return known ? static_cast<int>(status) : -1;
+  return WaitForExit(process);
 }
 
 std::string ThisProgramPath(const std::string& fallback) {
