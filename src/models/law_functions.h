@@ -193,20 +193,15 @@ D LogForFloat(const D& x_in) {
   return r;
 }
 
-// x^y = e^(y ln|x|) with the rules of C's pow: x^0 = 1 and 1^y = 1 for every y (even NaN), (-1)^+-inf = 1;
-// a negative x gives |x|^y with the sign of x for an odd integer y, with a positive sign for an even one,
-// and NaN for any other y.
-// (kForFloat: x and y are floats and the result is rounded to float: LogForFloat and ExpForFloat.)
-template <class D, bool kForFloat = false>
-D PowOf(const D& x, const D& y) {
+// The rules of C's pow applied to r = e^(y ln|x|): x^0 = 1 and 1^y = 1 for every y (even NaN),
+// (-1)^+-inf = 1; a negative x gives r with the sign of x for an odd integer y, r for an even one, and NaN
+// for any other y, except that kKeepNegativeInfinity leaves r (that is (-0)^-y) for x = -inf.
+template <class D, bool kKeepNegativeInfinity>
+D PowRules(const D& x, const D& y, const D& r) {
   using M = Math<D>;
   using I = typename M::Int;
   const D ax = Abs(x);
   const D ay = Abs(y);
-  const D t = y * (kForFloat ? LogForFloat(ax) : LogOf(ax));
-  D r = kForFloat ? ExpForFloat(t) : ExpOf(t);
-  // x not positive and finite, or y not finite, in some lane: then x <= 0 or y ln|x| is not finite.
-  if (!Any<D>((x < D(0x1p-1074)) | (Abs(t) > D(0x1.fffffffffffffp1023)) | (t != t))) return r;
   const D sr = (ay + D(0x1p52)) - D(0x1p52);
   const D h = ay * D(0.5);
   const D hr = (h + D(0x1p52)) - D(0x1p52);
@@ -214,8 +209,24 @@ D PowOf(const D& x, const D& y) {
   const auto integer = huge | (sr == ay);
   const auto even = huge | (hr == h);
   const D nan = M::FromBits(I(0x7ff8000000000000ull));
-  r = Select<D>(integer, Select<D>(even, r, CopySign(r, x)), Select<D>(x < D(0.0), nan, r));
-  return Select<D>((y == D(0.0)) | (x == D(1.0)) | ((ax == D(1.0)) & huge), D(1.0), r);
+  auto not_real = x < D(0.0);
+  if (kKeepNegativeInfinity) not_real = not_real & (x > -M::FromBits(I(0x7ff0000000000000ull)));
+  const D signed_r = Select<D>(integer, Select<D>(even, r, CopySign(r, x)), Select<D>(not_real, nan, r));
+  return Select<D>((y == D(0.0)) | (x == D(1.0)) | ((ax == D(1.0)) & huge), D(1.0), signed_r);
+}
+
+// x^y = e^(y ln|x|) with the rules of C's pow: x^0 = 1 and 1^y = 1 for every y (even NaN), (-1)^+-inf = 1;
+// a negative x gives |x|^y with the sign of x for an odd integer y, with a positive sign for an even one,
+// and NaN for any other y.
+// (kForFloat: x and y are floats and the result is rounded to float: LogForFloat and ExpForFloat.)
+template <class D, bool kForFloat = false>
+D PowOf(const D& x, const D& y) {
+  const D ax = Abs(x);
+  const D t = y * (kForFloat ? LogForFloat(ax) : LogOf(ax));
+  D r = kForFloat ? ExpForFloat(t) : ExpOf(t);
+  // x not positive and finite, or y not finite, in some lane: then x <= 0 or y ln|x| is not finite.
+  if (!Any<D>((x < D(0x1p-1074)) | (Abs(t) > D(0x1.fffffffffffffp1023)) | (t != t))) return r;
+  return PowRules<D, false>(x, y, r);
 }
 
 // tanh x = 2|x| / (2 + u^2 (P1 + ...)) with u = 2|x| for |x| < ln2 / 4 (from e^u - 1 in the form of ExpOf),
@@ -392,7 +403,6 @@ D PowDouble(const D& x, const D& y) {
   using I = typename M::Int;
   const D inf = M::FromBits(I(0x7ff0000000000000ull));
   const D ax = Abs(x);
-  const D ay = Abs(y);
   // Zero, negative, subnormal, infinite or NaN x in some lane.
   const bool rare = Any<D>((x < D(0x1p-1022)) | (ax > D(0x1.fffffffffffffp1023)) | (x != x));
   D xs = ax, bias = D(1023.0);
@@ -433,15 +443,7 @@ D PowDouble(const D& x, const D& y) {
     r = Select<D>(th != th, th, r);
   }
   if (!rare && !far) return r;
-  const D sr = (ay + D(0x1p52)) - D(0x1p52);
-  const D h = ay * D(0.5);
-  const D hr = (h + D(0x1p52)) - D(0x1p52);
-  const auto huge = ay > D(0x1.fffffffffffffp51);  // |y| >= 2^52: an even integer
-  const auto integer = huge | (sr == ay);
-  const auto even = huge | (hr == h);
-  const D nan = M::FromBits(I(0x7ff8000000000000ull));
-  r = Select<D>(integer, Select<D>(even, r, CopySign(r, x)), Select<D>((x < D(0.0)) & (x > -inf), nan, r));
-  return Select<D>((y == D(0.0)) | (x == D(1.0)) | ((ax == D(1.0)) & huge), D(1.0), r);
+  return PowRules<D, true>(x, y, r);
 }
 
 // tanh x for double: (e^u - 1) / (e^u + 1), u = 2|x|, with e^u = 2^n (1 + expm1 r) and the quotient as
