@@ -259,36 +259,32 @@ struct KorenPentode : SplitCurrents<KorenPentode> {
 
 // ------------------------------------------------------------------------------------- Nolt family
 
-// The Nolt current-division parameters: kG1, kG2, alpha_s with their signs and A = |A|.
+// The Nolt current division: kG1, kG2, alpha_s with their signs, A = |A|, and the constants derived from
+// them, alpha = 1 - kG1 (1 + alpha_s) / kG2, S = alpha_s / kG2 + alpha / kG1, base = 1/kG1 - 1/kG2. They
+// are formed once for an evaluation, not at every point.
 template <class T>
 struct Division {
-  T kG1, kG2, alpha_s, A;
+  T kG1, kG2, alpha_s, A, alpha, S, base;
 };
 
 template <class T>
 Division<T> DivisionEffective(const T* P, const Slots& s) {
-  return {P[s.kG1], P[s.kG2], P[s.alpha_s], Abs(P[s.A])};
-}
-
-// The derived constants of the division: alpha = 1 - kG1 (1 + alpha_s) / kG2,
-// S = alpha_s / kG2 + alpha / kG1, base = 1/kG1 - 1/kG2.
-template <class T>
-struct DivisionTerms {
-  T kG1, kG2, alpha_s, A, alpha, S, base;
-};
-
-template <class T, class Q>
-DivisionTerms<T> Terms(const Division<Q>& d) {
-  DivisionTerms<T> r;
-  r.kG1 = T(d.kG1);
-  r.kG2 = T(d.kG2);
-  r.alpha_s = T(d.alpha_s);
-  r.A = T(d.A);
+  Division<T> r;
+  r.kG1 = P[s.kG1];
+  r.kG2 = P[s.kG2];
+  r.alpha_s = P[s.alpha_s];
+  r.A = Abs(P[s.A]);
   T share = r.kG1 * (T(1.0f) + r.alpha_s);
   r.alpha = T(1.0f) - share / r.kG2;
   r.S = r.alpha_s / r.kG2 + r.alpha / r.kG1;
   r.base = T(1.0f) / r.kG1 - T(1.0f) / r.kG2;
   return r;
+}
+
+// The division in the number type of the points.
+template <class T, class Q>
+Division<T> Terms(const Division<Q>& d) {
+  return {T(d.kG1), T(d.kG2), T(d.alpha_s), T(d.A), T(d.alpha), T(d.S), T(d.base)};
 }
 
 // The division laws in Va: the rational D = 1 + beta Va (Nolt) or 1 + beta Va / Vs (NoltI), and the
@@ -309,7 +305,7 @@ T DivisionFactor(const T& beta, const Point<T>& x) {
 
 // Anode factor F = base - S/D (or - S g) + A Va / kG1 and screen factor G = 1 + alpha_s/D (or + alpha_s g).
 template <DivisionLaw L, class T>
-void Factors(const DivisionTerms<T>& d, const T& D, const T& Va, T& F, T& G) {
+void Factors(const Division<T>& d, const T& D, const T& Va, T& F, T& G) {
   if (IsRational(L)) {
     F = d.base - d.S / D + d.A * Va / d.kG1;
     G = T(1.0f) + d.alpha_s / D;
@@ -402,7 +398,7 @@ struct Nolt : SplitCurrents<Nolt<L, kTetrode>> {
   }
   template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
-    const DivisionTerms<T> d = Terms<T>(e.division);
+    const Division<T> d = Terms<T>(e.division);
     T D = DivisionFactor<L>(T(e.beta), x);
     T F, G;
     Factors<L>(d, D, x.Va, F, G);
@@ -497,7 +493,7 @@ struct VarMu : SplitCurrents<VarMu<kNoltE>> {
   }
   template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
-    const DivisionTerms<T> d = Terms<T>(e.division);
+    const Division<T> d = Terms<T>(e.division);
     T D = DivisionFactor<L>(T(e.beta), x);
     T F, G;
     Factors<L>(d, D, x.Va, F, G);
@@ -594,7 +590,7 @@ struct Hexode : SplitCurrents<Hexode> {
   }
   template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
-    const DivisionTerms<T> d = Terms<T>(e.division);
+    const Division<T> d = Terms<T>(e.division);
     const T Ea = k[0], Eb = k[1];
     T D = DivisionFactor<DivisionLaw::kRational>(T(e.beta), x);
     T F = d.base + d.A * x.Va / d.kG1 - d.S / D;
@@ -650,7 +646,7 @@ struct G3Pentode : SplitCurrents<G3Pentode<kNoltE>> {
   }
   template <class T, class Q>
   static void CurrentsWith(const Params<Q>& e, const T* k, const Point<T>& x, T& Ia, T& Is) {
-    const DivisionTerms<T> d = Terms<T>(e.division);
+    const Division<T> d = Terms<T>(e.division);
     const T Ea = k[0];
     T u = x.Va / T(e.mu_p) + x.Vg3 + T(e.V0);
     T up = Pow(u, T(e.ex_p));
