@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/settings.h"
@@ -50,7 +51,16 @@ class TempDir {
     std::error_code ec;
     if (!old_.empty()) std::filesystem::current_path(old_, ec);
     if (ec) return;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    if (path_.empty()) return;
+    std::filesystem::remove_all(path_, ec);
+#ifdef _WIN32
+    // Under Wine the console host of a program that has just ended holds its files for a moment.
+    for (int attempt = 0; ec && attempt < 50; ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ec.clear();
+      std::filesystem::remove_all(path_, ec);
+    }
+#endif
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
