@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "models/model_info.h"
 #include "test_support.h"
 #include "text/stop.h"
 
@@ -698,6 +699,34 @@ TEST(ParamIdent, SlotsAreDistinctAndGapless) {
     for (int32_t i = 1; i <= ps.NFit; ++i) {
       for (int32_t j = i + 1; j <= ps.NFit; ++j) EXPECT_NE(ps.name[i], ps.name[j]) << entry.first;
     }
+  }
+}
+
+// A parameter that no field of Slots names takes an own slot and is found by its printed name; a law
+// with more such parameters than there are own slots stops.
+TEST(ParamIdent, ALawsOwnParametersAreFoundByName) {
+  static_assert(SlotKey::Own("kc") == SlotKey::Own("kc") && SlotKey::Own("kc") != SlotKey::Own("kd") &&
+                SlotKey::Own("kc") != SlotKey(&Slots::mu) && SlotKey(nullptr).empty());
+  const SlotName table[] = {{&Slots::kVB, "kVB"}, {SlotKey::Own("kc"), "kc", Sign::kSigned}, {&Slots::mu, "mu"},
+                            {SlotKey::Own("kd"), "kd"}};
+  ParamSet ps;
+  ParamIdentFrom({table, 4}, ps);
+  EXPECT_EQ(ps.NFit, 4);
+  EXPECT_EQ(ps.slot.kVB, 1);
+  EXPECT_EQ(ps.slot.mu, 3);
+  EXPECT_EQ(SlotKey::Own("kc").Of(ps.slot), 2);
+  EXPECT_EQ(SlotKey::Own("kd").Of(ps.slot), 4);
+  EXPECT_EQ(ps.slot.OwnSlot("ke"), 0);
+  EXPECT_EQ(ps.name[2], Padded("kc"));
+
+  const SlotName crowded[] = {{SlotKey::Own("a"), "a"}, {SlotKey::Own("b"), "b"}, {SlotKey::Own("c"), "c"},
+                              {SlotKey::Own("d"), "d"}, {SlotKey::Own("e"), "e"}};
+  ParamSet full;
+  try {
+    ParamIdentFrom({crowded, 5}, full);
+    ADD_FAILURE() << "five own parameters fitted into four own slots";
+  } catch (const Stop& stop) {
+    EXPECT_EQ(stop.lines().at(0), " Internal error in Subroutine ParamIdent, too many parameters of a law's own");
   }
 }
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -26,6 +28,50 @@ struct Slots {
   int32_t Sc = 0, nu = 0, lambda = 0, w = 0, alpha_p = 0;
   int32_t mu_p = 0, ex_p = 0, kG1_p = 0, kp_p = 0, kVB_p = 0, mu3 = 0, V0 = 0;
   int32_t mu_b = 0, ex_b = 0, svar = 0;
+
+  // A parameter that only its own law and subcircuit read needs no field: it takes one of these, found by
+  // its printed name. The fields are for the names that the estimators and checks look for.
+  struct Own {
+    const char* name = nullptr;
+    int32_t slot = 0;
+  };
+  static constexpr int kOwnCount = 4;
+  std::array<Own, kOwnCount> own{};
+
+  // The slot of the own parameter `name` (0 = absent).
+  int32_t OwnSlot(const char* name) const {
+    for (const Own& o : own) {
+      if (o.name != nullptr && std::strcmp(o.name, name) == 0) return o.slot;
+    }
+    return 0;
+  }
+};
+
+// Where the slot number of a parameter is kept: a field of Slots, or (with no field) the own slot of a
+// name. A null key ends a law's list of parameters.
+struct SlotKey {
+  int32_t Slots::*field = nullptr;
+  const char* own = nullptr;
+
+  constexpr SlotKey() = default;
+  constexpr SlotKey(std::nullptr_t) {}                 // NOLINT: the end of a list
+  constexpr SlotKey(int32_t Slots::*f) : field(f) {}  // NOLINT: a field is a key
+  static constexpr SlotKey Own(const char* name) {
+    SlotKey k;
+    k.own = name;
+    return k;
+  }
+
+  constexpr bool empty() const { return field == nullptr && own == nullptr; }
+  int32_t Of(const Slots& s) const { return field != nullptr ? s.*field : own != nullptr ? s.OwnSlot(own) : 0; }
+  friend constexpr bool operator==(const SlotKey& a, const SlotKey& b) {
+    if (a.field != b.field || (a.own == nullptr) != (b.own == nullptr)) return false;
+    if (a.own == nullptr) return true;
+    int i = 0;
+    while (a.own[i] != '\0' && a.own[i] == b.own[i]) ++i;
+    return a.own[i] == b.own[i];
+  }
+  friend constexpr bool operator!=(const SlotKey& a, const SlotKey& b) { return !(a == b); }
 };
 
 // An objective over the parameter vector: the sum at P, which stays as it is.

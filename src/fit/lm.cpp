@@ -36,8 +36,8 @@ constexpr double kPerMilliampere = 1000.0;  // residuals in mA, so the sums the 
 template <class Law>
 constexpr int LawSlotCount() {
   int n = 0;
-  for (int32_t Slots::*field : Law::kSlots) {
-    if (field == nullptr) break;
+  for (SlotKey field : Law::kSlots) {
+    if (field.empty()) break;
     ++n;
   }
   return n;
@@ -283,9 +283,9 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   Solution sol;
   // The law's parameters must be slots 1..N (as ParamIdent numbers them), each once.
   bool used[MxNP + 1] = {};
-  for (int32_t Slots::*field : Law::kSlots) {
-    if (field == nullptr) break;
-    const int32_t slot = F.slots().*field;
+  for (SlotKey field : Law::kSlots) {
+    if (field.empty()) break;
+    const int32_t slot = field.Of(F.slots());
     if (slot < 1 || slot > N || used[slot]) {
       sol.reason = "numerical failure (parameter slots do not match the model)";
       return sol;
@@ -301,7 +301,7 @@ Solution SolveWith(const FitObjective& F, const ParamVector& start, int32_t n, c
   for (int i = 0; i <= MxNP; ++i) base[i] = start[i];
   std::vector<double> lo(N + 1, -kInf), hi(N + 1, kInf);
   for (const law::Bound& b : Law::Bounds()) {
-    const int32_t slot = F.slots().*b.field;
+    const int32_t slot = b.field.Of(F.slots());
     if (b.magnitude) base[slot] = std::fabs(base[slot]);
     base[slot] = std::fmin(std::fmax(base[slot], b.lo), b.hi);
     lo[slot] = b.lo;

@@ -84,9 +84,9 @@ namespace {
 template <class Law>
 bool DistinctSlots(const Slots& s) {
   bool used[MxNP + 1] = {};
-  for (int32_t Slots::*field : Law::kSlots) {
-    if (field == nullptr) break;
-    const int32_t slot = s.*field;
+  for (SlotKey field : Law::kSlots) {
+    if (field.empty()) break;
+    const int32_t slot = field.Of(s);
     if (slot < 1 || slot > MxNP || used[slot]) return false;
     used[slot] = true;
   }

@@ -51,7 +51,7 @@ constexpr float kMuCap = 150.0f;  // triode and variable-mu (Nolt) cap of the am
 // value itself. Every law states its bounds next to its Effective, from the same clamps; a law without
 // clamps says NoBounds().
 struct Bound {
-  int32_t Slots::*field;
+  SlotKey field;
   double lo, hi;
   bool magnitude;
 };
@@ -62,9 +62,9 @@ inline BoundList NoBounds() { return {}; }
 // Parameters that a law takes only by their absolute value, kept non-negative: the model sees the same
 // values, and the solver meets a bound at 0 instead of the kink of |x|, where it would step back and forth
 // across zero.
-inline BoundList Magnitudes(std::initializer_list<int32_t Slots::*> fields) {
+inline BoundList Magnitudes(std::initializer_list<SlotKey> fields) {
   BoundList b;
-  for (int32_t Slots::*field : fields) b.push_back({field, 0.0, kInf, true});
+  for (SlotKey field : fields) b.push_back({field, 0.0, kInf, true});
   return b;
 }
 inline BoundList Join(BoundList a, const BoundList& b) {
@@ -157,7 +157,7 @@ struct Diode {
   struct Params {
     T eps, ex, k;
   };
-  static constexpr int32_t Slots::*kSlots[] = {&Slots::k, &Slots::ex, &Slots::eps};
+  static constexpr SlotKey kSlots[] = {&Slots::k, &Slots::ex, &Slots::eps};
 
   template <class T>
   static Params<T> Effective(const T* P, const Slots& s) {
@@ -182,7 +182,7 @@ struct Triode {
     Koren<T> koren;
     T kG1;
   };
-  static constexpr int32_t Slots::*kSlots[] = {&Slots::kVB, &Slots::kG1, &Slots::kp, &Slots::ex, &Slots::mu};
+  static constexpr SlotKey kSlots[] = {&Slots::kVB, &Slots::kG1, &Slots::kp, &Slots::ex, &Slots::mu};
 
   template <class T>
   static Params<T> Effective(const T* P, const Slots& s) {
@@ -225,7 +225,7 @@ struct KorenPentode : SplitCurrents<KorenPentode> {
   struct Params {
     T kp, mu, ex, kVB, kG1, kG2;
   };
-  static constexpr int32_t Slots::*kSlots[] = {&Slots::mu, &Slots::ex,  &Slots::kG1,
+  static constexpr SlotKey kSlots[] = {&Slots::mu, &Slots::ex,  &Slots::kG1,
                                                &Slots::kp, &Slots::kVB, &Slots::kG2};
 
   template <class T>
@@ -359,7 +359,7 @@ struct Nolt : SplitCurrents<Nolt<L, kTetrode>> {
     Emission<T> emission;  // tetrodes only
   };
   // (the pentodes end at "A"; a null entry ends the list)
-  static constexpr int32_t Slots::*kSlots[] = {
+  static constexpr SlotKey kSlots[] = {
       &Slots::kVB, &Slots::kG1, &Slots::kp, &Slots::ex, &Slots::mu, &Slots::kG2, &Slots::alpha_s, &Slots::beta,
       &Slots::A,
       kTetrode ? &Slots::Sc : nullptr, &Slots::nu, &Slots::lambda, &Slots::w, &Slots::alpha_p};
@@ -437,7 +437,7 @@ struct VarMu : SplitCurrents<VarMu<kNoltE>> {
     Division<T> division;
     T beta, mu_b, ex_b, svar;
   };
-  static constexpr int32_t Slots::*kSlots[] = {&Slots::alpha_s, &Slots::beta, &Slots::A,  &Slots::kG2,
+  static constexpr SlotKey kSlots[] = {&Slots::alpha_s, &Slots::beta, &Slots::A,  &Slots::kG2,
                                                &Slots::kG1,     &Slots::mu,   &Slots::ex, &Slots::mu_b,
                                                &Slots::ex_b,    &Slots::kp,   &Slots::kVB, &Slots::svar};
   static constexpr int32_t kNonNegative = 12;  // code 16: the slots made non-negative
@@ -470,7 +470,7 @@ struct VarMu : SplitCurrents<VarMu<kNoltE>> {
                   {{&Slots::ex_b, -kInf, 3.0, false}, {&Slots::mu_b, -kInf, 300.0, false}});
     }
     BoundList b;
-    for (int32_t Slots::*field : kSlots) b.push_back({field, 0.0, field == &Slots::mu_b ? double{kMuCap} : kInf, true});
+    for (SlotKey field : kSlots) b.push_back({field, 0.0, field == &Slots::mu_b ? double{kMuCap} : kInf, true});
     return b;
   }
   static void WriteBack(const Params<float>& e, ParamVector& P, const Slots& s) {
@@ -556,7 +556,7 @@ struct Hexode : SplitCurrents<Hexode> {
     Division<T> division;
     T beta, mu_p, ex_p, kp_p, kVB_p, kG1_p;
   };
-  static constexpr int32_t Slots::*kSlots[] = {
+  static constexpr SlotKey kSlots[] = {
       &Slots::mu_p, &Slots::ex_p, &Slots::kG1_p, &Slots::kp_p, &Slots::kVB_p, &Slots::mu3, &Slots::alpha_s,
       &Slots::beta, &Slots::A,    &Slots::kG2,   &Slots::kVB,  &Slots::kp,    &Slots::kG1, &Slots::mu, &Slots::ex};
 
@@ -617,7 +617,7 @@ struct G3Pentode : SplitCurrents<G3Pentode<kNoltE>> {
     Division<T> division;
     T beta, mu_p, ex_p, V0, kG1_p;
   };
-  static constexpr int32_t Slots::*kSlots[] = {
+  static constexpr SlotKey kSlots[] = {
       &Slots::mu_p,  &Slots::ex_p, &Slots::kG1_p, &Slots::V0,  &Slots::mu3, &Slots::ex,  &Slots::alpha_s,
       &Slots::beta,  &Slots::A,    &Slots::kG2,   &Slots::kVB, &Slots::kp,  &Slots::kG1, &Slots::mu};
 

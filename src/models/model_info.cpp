@@ -100,15 +100,19 @@ void PointModelOf(float Va, float Vs, float Vg1, float Vg3, ParamVector& P, cons
   law::Evaluate<Law>(law::Point<float>{Va, Vs, Vg1, Vg3}, P, s, Ia, Is);
 }
 
-// True when the entry's slots are exactly the parameters the law reads, each once, each with a name.
+// True when the entry's slots are exactly the parameters the law reads, each once, each with a name; a
+// parameter of the law's own is named as the law names it.
 template <class Law>
 constexpr bool SlotsAgree(TableView<SlotName> slots) {
   int32_t n = 0;
-  for (int32_t Slots::*field : Law::kSlots) {
-    if (field == nullptr) break;
+  for (SlotKey field : Law::kSlots) {
+    if (field.empty()) break;
     ++n;
     int32_t found = 0;
-    for (const SlotName& slot : slots) found += slot.field == field && slot.name[0] != '\0' ? 1 : 0;
+    for (const SlotName& slot : slots) {
+      const bool named = slot.name[0] != '\0' && (field.own == nullptr || SlotKey::Own(slot.name) == field);
+      found += slot.field == field && named ? 1 : 0;
+    }
     if (found != 1) return false;
   }
   return n == slots.size;

@@ -44,10 +44,10 @@ struct TableView {
 // parameters by magnitude or need them positive), or leave it as the fit found it.
 enum class Sign { kPositive, kSigned };
 
-// One slot of a parameter set, in slot order: the field that holds its slot number, its printed name and
-// its sign rule.
+// One slot of a parameter set, in slot order: where its slot number is kept, its printed name and its sign
+// rule. A parameter of the law's own is keyed by its printed name, {SlotKey::Own("kc"), "kc"}.
 struct SlotName {
-  int32_t Slots::*field;
+  SlotKey field;
   const char* name;
   Sign sign = Sign::kPositive;
 };
@@ -144,5 +144,8 @@ TableView<ModelInfo> AllModels();
 // The slots (1..MxNP) whose sign the fit leaves alone, from the entry's sign rules: slot i is the entry's
 // i-th parameter, as ParamIdent numbers them.
 SlotMask SignedSlots(const ModelInfo& model);
+
+// ParamIdent from a slot table: slot i is the table's i-th row.
+void ParamIdentFrom(TableView<SlotName> table, ParamSet& ps);
 
 }  // namespace tubefit

@@ -78,7 +78,7 @@ TEST(LawJet, DerivativesOfTheLawsMatchDifferences) {
     ParamSet ps;
     ParamIdent(m.code, ps);
     ParamVector P{};
-    for (const SlotName& slot : m.slots) P[ps.slot.*slot.field] = static_cast<float>(TypicalValue(slot.name, m.family));
+    for (const SlotName& slot : m.slots) P[slot.field.Of(ps.slot)] = static_cast<float>(TypicalValue(slot.name, m.family));
     checks[m.law](m.code, P);
     ++checked;
   }
