@@ -19,6 +19,7 @@
 #include "fit/lm.h"
 #include "fit/objective.h"
 #include "fit/powell.h"
+#include "models/model_info.h"
 #include "models/models.h"
 #include "text/format.h"
 #include "text/stop.h"
@@ -274,7 +275,8 @@ double TetrodeSumInDouble(int32_t iModel, const FitObjective& F, const ParamVect
   const double kG1 = p(s.kG1), kG2 = p(s.kG2), as = p(s.alpha_s), A = std::fabs(p(s.A));
   const double beta = std::fabs(p(s.beta)), kp = p(s.kp);
   const double alpha = 1.0 - kG1 * (1.0 + as) / kG2, S = as / kG2 + alpha / kG1, base = 1.0 / kG1 - 1.0 / kG2;
-  const double ap = iModel == 23 ? p(s.alpha_p) : std::fmin(p(s.alpha_p), 0.1);
+  const Family family = ModelInfoFor(iModel).family;
+  const double ap = family == Family::kNoltE ? p(s.alpha_p) : std::fmin(p(s.alpha_p), 0.1);
   double sum = 0.0;
   for (const FitPoint& x : F.points()) {
     const double Va = x.Va, Vs = x.Vs, Vg1 = x.Vg1;
@@ -283,8 +285,9 @@ double TetrodeSumInDouble(int32_t iModel, const FitObjective& F, const ParamVect
     const double E = E1 > 1e-6 ? std::pow(E1, std::fabs(p(s.ex))) : 0.0;
     const double u = ap * (Va - Vs / std::fabs(p(s.lambda)) + std::fabs(p(s.nu)) * Vg1 + std::fabs(p(s.w)));
     const double Tse = std::fabs(p(s.Sc)) * Va * (1.0 + std::tanh(-u));
-    const double D = iModel == 23 ? std::exp(-std::pow(beta * Va, 1.5)) : 1.0 + beta * Va / (iModel == 33 ? Vs : 1.0);
-    const double g = iModel == 23 ? D : 1.0 / D;
+    const double D = family == Family::kNoltE ? std::exp(-std::pow(beta * Va, 1.5))
+                                              : 1.0 + beta * Va / (family == Family::kNoltI ? Vs : 1.0);
+    const double g = family == Family::kNoltE ? D : 1.0 / D;
     const double dIa = x.Ia - E * (base - S * g + A * Va / kG1 - Tse / kG2);
     const double dIs = x.Is - E * (1.0 + as * g + Tse) / kG2;
     sum += dIa * dIa + dIs * dIs;

@@ -86,7 +86,7 @@ const std::map<std::string, float> kVarMu = {{"mu_b", 8.5f}, {"ex_b", 1.125f}, {
 std::vector<Point> PentodeGrid() { return Grid({25, 50, 100, 200, 300}, {100, 200}, {0, -2, -5, -20}, {0}); }
 
 // The values of an entry's parameters, by name: the Nolt-family values, and those of the tube types
-// whose laws need others to conduct on their grid.
+// whose laws need others to conduct on their grid; 0.001 for a name the table does not know.
 std::map<std::string, float> ValuesFor(const ModelInfo& m) {
   std::map<std::string, float> v = NoltValues({{"mu'", 8.5f}, {"ex'", 1.25f}, {"kp'", 40.5f}, {"kVB'", 150.5f},
                                                {"mu3", 5.0f}, {"V0", 2.5f}, {"kG1'", 250.0f}});
@@ -99,6 +99,7 @@ std::map<std::string, float> ValuesFor(const ModelInfo& m) {
     v["kVB"] = 15.5f;
   }
   if (m.tube == Tube::kG3Pentode) v["kG1'"] = 25.5f;
+  for (const SlotName& slot : m.slots) v.emplace(slot.name, 1e-3f);  // a parameter of a new law: small
   return v;
 }
 

@@ -30,12 +30,15 @@ std::vector<SimdLevel> Levels() {
   return levels;
 }
 
-// Typical parameters of each code (the generating values of the data).
+Tube TubeOf(int32_t iModel) { return ModelInfoFor(iModel).tube; }
+
+// Typical parameters of each code (the generating values of the data), by tube type and parameter.
 ParamSet Typical(int32_t iModel) {
   ParamSet ps;
   ParamIdent(iModel, ps);
   const Slots& s = ps.slot;
-  if (iModel == 0) {
+  const Tube tube = TubeOf(iModel);
+  if (tube == Tube::kDiode) {
     ps.P[s.k] = 500.0f;
     ps.P[s.ex] = 1.4f;
     ps.P[s.eps] = 1.5f;
@@ -44,12 +47,13 @@ ParamSet Typical(int32_t iModel) {
   auto set = [&ps](int32_t slot, float value) {
     if (slot) ps.P[slot] = value;
   };
-  ps.P[s.mu] = iModel == 1 ? 100.0f : 20.0f;
+  const bool triode = tube == Tube::kTriode;
+  ps.P[s.mu] = triode ? 100.0f : 20.0f;
   ps.P[s.ex] = 1.4f;
-  ps.P[s.kG1] = iModel == 1 ? 1060.0f : 600.0f;
-  ps.P[s.kp] = iModel == 1 ? 600.0f : 40.0f;
-  ps.P[s.kVB] = iModel == 1 ? 300.0f : 20.0f;
-  if (iModel == 1) return ps;
+  ps.P[s.kG1] = triode ? 1060.0f : 600.0f;
+  ps.P[s.kp] = triode ? 600.0f : 40.0f;
+  ps.P[s.kVB] = triode ? 300.0f : 20.0f;
+  if (triode) return ps;
   ps.P[s.kG2] = 3000.0f;
   set(s.alpha_s, 2.0f);
   set(s.beta, 0.05f);
@@ -59,12 +63,12 @@ ParamSet Typical(int32_t iModel) {
   set(s.svar, 0.4f);
   set(s.mu_p, 8.0f);  // hexode and g3
   set(s.ex_p, 1.2f);
-  set(s.kG1_p, iModel == 14 ? 0.5f : 3.0f);
+  set(s.kG1_p, tube == Tube::kHexode ? 0.5f : 3.0f);
   set(s.kp_p, 30.0f);
   set(s.kVB_p, 100.0f);
   set(s.mu3, 15.0f);
   set(s.V0, 2.0f);
-  if (iModel == 13 || iModel == 23 || iModel == 33) {
+  if (tube == Tube::kBeamTetrode) {
     ps.P[s.Sc] = 0.002f;
     ps.P[s.nu] = 2.0f;
     ps.P[s.lambda] = 1.5f;
@@ -111,23 +115,25 @@ ParamVector Trial(int32_t iModel, std::mt19937& rng, int k) {
   std::uniform_real_distribution<float> scale(0.5f, 1.5f);
   ParamSet ps = Typical(iModel);
   const Slots& s = ps.slot;
+  const Tube tube = TubeOf(iModel);
+  const Family family = ModelInfoFor(iModel).family;
   for (int i = 1; i <= ps.NFit; ++i) {
     ps.P[i] *= scale(rng);
     // Negative values where the equations take or make an absolute value.
     // (The variable-mu Nolt pentode uses a signed alpha_s at its first point and then its magnitude.)
     if (k % 3 == 1 && (i == s.kVB || i == s.beta || i == s.A || i == s.Sc || i == s.nu || i == s.w ||
-                       (iModel == 16 && i == s.alpha_s))) {
+                       (tube == Tube::kVarMu && family == Family::kNolt && i == s.alpha_s))) {
       ps.P[i] = -ps.P[i];
     }
   }
   if (k % 4 == 2) {
-    if (s.mu && iModel == 1) ps.P[s.mu] = 230.0f;  // triode cap 150
+    if (s.mu && tube == Tube::kTriode) ps.P[s.mu] = 230.0f;  // triode cap 150
     if (s.alpha_p) ps.P[s.alpha_p] = 0.4f;        // cap 0.1 for 13 and 33, kept by 23
     if (s.mu_b) ps.P[s.mu_b] = 400.0f;            // cap 150 (16) or 300 (26)
     if (s.ex_b) ps.P[s.ex_b] = 3.5f;              // cap 3 (26)
   }
   if (k % 5 == 3 && s.kp) ps.P[s.kp] *= 8.0f;  // more points on the linear softplus branch
-  if (k % 7 == 5 && iModel == 0) ps.P[s.ex] = -0.7f;
+  if (k % 7 == 5 && tube == Tube::kDiode) ps.P[s.ex] = -0.7f;
   return ps.P;
 }
 
@@ -211,7 +217,8 @@ TEST_P(BlockObjective, PerPointCurrentsAgreeBitForBit) {
       }
     }
   }
-  if (iModel == 1 || iModel % 10 == 2 || iModel % 10 == 3) {
+  const Tube tube = TubeOf(iModel);
+  if (tube == Tube::kTriode || tube == Tube::kPentode || tube == Tube::kBeamTetrode) {
     EXPECT_GT(zeros, 0);  // some points lie in cut-off
   }
 }
