@@ -68,7 +68,7 @@ class BadInputTest : public IniDirTest {
     result.exited = outcome.exited;
     result.status = outcome.status;
     result.lines = SplitLines(ReadAll(console));
-    std::remove(console.c_str());
+    testsupport::TempDir::RemoveSoon(console);
     return result;
   }
 

@@ -51,14 +51,19 @@ class TempDir {
     std::error_code ec;
     if (!old_.empty()) std::filesystem::current_path(old_, ec);
     if (ec) return;
-    if (path_.empty()) return;
-    std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) RemoveSoon(path_);
+  }
+
+  // Removes a file or a directory tree. Under Wine the console host of a program that has just ended holds
+  // its files for a moment, so there the removal is retried for up to 5 s.
+  static void RemoveSoon(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
 #ifdef _WIN32
-    // Under Wine the console host of a program that has just ended holds its files for a moment.
     for (int attempt = 0; ec && attempt < 50; ++attempt) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       ec.clear();
-      std::filesystem::remove_all(path_, ec);
+      std::filesystem::remove_all(path, ec);
     }
 #endif
   }

@@ -28,7 +28,8 @@ size_t FileNameStart(const std::string& name);
 std::string UnopenableName(const std::string& name);
 
 // Puts standard output and standard error in binary mode, so the console report has the same bytes (LF
-// line ends) on every system. Nothing to do on POSIX systems.
+// line ends) on every system; on Windows a console window is also switched to UTF-8 for the run, so names
+// outside its code page show as written. Nothing to do on POSIX systems.
 void UseBinaryConsole();
 
 // True if a started graphical program has somewhere to draw: on Windows always, elsewhere when DISPLAY or

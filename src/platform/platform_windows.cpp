@@ -226,9 +226,23 @@ std::string UnopenableName(const std::string& name) {
   return "";
 }
 
+namespace {
+UINT console_code_page = 0;  // the console window's output code page before the run, 0 if not changed
+void RestoreConsoleCodePage() { SetConsoleOutputCP(console_code_page); }
+}  // namespace
+
 void UseBinaryConsole() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+  // The program's strings are UTF-8 (its manifest sets the process code page), so a console window shows
+  // them in UTF-8 too; the window's own code page is given back when the run ends. Output that goes to a
+  // file or a pipe has no console mode and is left alone.
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return;
+  const UINT before = GetConsoleOutputCP();
+  if (before == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  console_code_page = before;
+  std::atexit(RestoreConsoleCodePage);
 }
 
 bool DisplayAvailable() { return true; }
