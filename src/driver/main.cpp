@@ -6,6 +6,7 @@
 int main(int argc, char* argv[]) {
   std::ios::sync_with_stdio(false);
   tubefit::UseBinaryConsole();
+  tubefit::KeepFreedMemory();
   tubefit::Console console{std::cout, std::cin};
   const int status = tubefit::RunProgram(argc, argv, console);
   std::cout.flush();

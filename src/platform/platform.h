@@ -32,6 +32,12 @@ std::string UnopenableName(const std::string& name);
 // outside its code page show as written. Nothing to do on POSIX systems.
 void UseBinaryConsole();
 
+// Keeps the memory a run frees for its next allocations instead of handing it back to the system: every
+// Levenberg-Marquardt solve allocates and frees its matrices, and the system would fault the same pages in
+// again, zeroed, at the next solve. A run is short, so nothing is lost. Where the C library has no such
+// setting, nothing is done.
+void KeepFreedMemory();
+
 // True if a started graphical program has somewhere to draw: on Windows always, elsewhere when DISPLAY or
 // WAYLAND_DISPLAY is set.
 bool DisplayAvailable();

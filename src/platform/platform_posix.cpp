@@ -3,6 +3,9 @@
 #include "plot/run_command.h"
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -120,6 +123,15 @@ size_t FileNameStart(const std::string& name) {
 std::string UnopenableName(const std::string&) { return ""; }
 
 void UseBinaryConsole() {}
+
+void KeepFreedMemory() {
+#ifdef __GLIBC__
+  // (both: setting one ends glibc's own adjustment of the other, and large blocks would then be mapped
+  // afresh at every allocation)
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  mallopt(M_MMAP_THRESHOLD, 16 << 20);
+#endif
+}
 
 bool DisplayAvailable() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {

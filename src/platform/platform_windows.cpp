@@ -245,6 +245,8 @@ void UseBinaryConsole() {
   std::atexit(RestoreConsoleCodePage);
 }
 
+void KeepFreedMemory() {}
+
 bool DisplayAvailable() { return true; }
 
 }  // namespace tubefit
