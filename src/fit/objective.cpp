@@ -1,7 +1,8 @@
 #include "fit/objective.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -140,16 +141,17 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
   };
   std::map<std::array<uint32_t, 3>, uint32_t> index;
   std::vector<std::array<float, 3>> keys;
-  key_of_.resize(n);
   for (size_t i = 0; i < n; ++i) {
     const FitPoint& p = points_[i];
     const auto found =
         index.emplace(std::array<uint32_t, 3>{bits(p.Vs), bits(p.Vg1), bits(p.Vg3)}, static_cast<uint32_t>(keys.size()));
     if (found.second) keys.push_back({p.Vs, p.Vg1, p.Vg3});
-    key_of_[i] = found.first->second;
+    const uint32_t key = found.first->second;
+    if (key_runs_.empty() || key_runs_.back().key != key) key_runs_.push_back({i, i, key});
+    key_runs_.back().end = i + 1;
   }
   if (keys.size() == n) {  // nothing shared: the kernel forms the controls at every point
-    key_of_.clear();
+    key_runs_.clear();
     return;
   }
   nkeys_ = keys.size();
@@ -232,10 +234,15 @@ float FitObjective::Sum(size_t begin, size_t end, float S, const typename Law::t
 #else
     blocks::ControlsScalar<Law>(keys, e, out, key_stride_);
 #endif
-    for (int32_t j = 0; j < controls_; ++j) {
-      const float* from = out + static_cast<size_t>(j) * key_stride_;
-      float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
-      for (size_t i = begin; i < end; ++i) to[i] = from[key_of_[i]];
+    // Each point's controls are its key's: copied run by run, the first run found by its end.
+    auto run = std::upper_bound(key_runs_.begin(), key_runs_.end(), begin,
+                                [](size_t point, const KeyRun& r) { return point < r.end; });
+    for (; run != key_runs_.end() && run->begin < end; ++run) {
+      const size_t from_point = std::max(run->begin, begin), to_point = std::min(run->end, end);
+      for (int32_t j = 0; j < controls_; ++j) {
+        float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
+        std::fill(to + from_point, to + to_point, out[static_cast<size_t>(j) * key_stride_ + run->key]);
+      }
     }
     c.ctrl = ctrl_.data();
     c.ctrl_stride = stride_;
