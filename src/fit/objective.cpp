@@ -141,17 +141,19 @@ FitObjective::FitObjective(const MeasurementSet& ms, float Pmax, float Icmax, in
   };
   std::map<std::array<uint32_t, 3>, uint32_t> index;
   std::vector<std::array<float, 3>> keys;
+  key_of_.resize(n);
   for (size_t i = 0; i < n; ++i) {
     const FitPoint& p = points_[i];
     const auto found =
         index.emplace(std::array<uint32_t, 3>{bits(p.Vs), bits(p.Vg1), bits(p.Vg3)}, static_cast<uint32_t>(keys.size()));
     if (found.second) keys.push_back({p.Vs, p.Vg1, p.Vg3});
-    const uint32_t key = found.first->second;
-    if (key_runs_.empty() || key_runs_.back().key != key) key_runs_.push_back({i, i, key});
+    key_of_[i] = found.first->second;
+    if (key_runs_.empty() || key_runs_.back().key != key_of_[i]) key_runs_.push_back({i, i, key_of_[i]});
     key_runs_.back().end = i + 1;
   }
+  if (key_runs_.size() * kRunLength > n) key_runs_.clear();
   if (keys.size() == n) {  // nothing shared: the kernel forms the controls at every point
-    key_runs_.clear();
+    key_of_.clear();
     return;
   }
   nkeys_ = keys.size();
@@ -234,14 +236,23 @@ float FitObjective::Sum(size_t begin, size_t end, float S, const typename Law::t
 #else
     blocks::ControlsScalar<Law>(keys, e, out, key_stride_);
 #endif
-    // Each point's controls are its key's: copied run by run, the first run found by its end.
-    auto run = std::upper_bound(key_runs_.begin(), key_runs_.end(), begin,
-                                [](size_t point, const KeyRun& r) { return point < r.end; });
-    for (; run != key_runs_.end() && run->begin < end; ++run) {
-      const size_t from_point = std::max(run->begin, begin), to_point = std::min(run->end, end);
+    // Each point's controls are its key's: copied run by run (the first run found by its end), or point by
+    // point.
+    if (!key_runs_.empty()) {
+      auto run = std::upper_bound(key_runs_.begin(), key_runs_.end(), begin,
+                                  [](size_t point, const KeyRun& r) { return point < r.end; });
+      for (; run != key_runs_.end() && run->begin < end; ++run) {
+        const size_t from_point = std::max(run->begin, begin), to_point = std::min(run->end, end);
+        for (int32_t j = 0; j < controls_; ++j) {
+          float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
+          std::fill(to + from_point, to + to_point, out[static_cast<size_t>(j) * key_stride_ + run->key]);
+        }
+      }
+    } else {
       for (int32_t j = 0; j < controls_; ++j) {
+        const float* from = out + static_cast<size_t>(j) * key_stride_;
         float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
-        std::fill(to + from_point, to + to_point, out[static_cast<size_t>(j) * key_stride_ + run->key]);
+        for (size_t i = begin; i < end; ++i) to[i] = from[key_of_[i]];
       }
     }
     c.ctrl = ctrl_.data();

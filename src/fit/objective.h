@@ -95,15 +95,19 @@ class FitObjective {
   size_t stride_ = 0;  // length of one padded column
   float (FitObjective::*block_sum_)(ParamVector&) const = nullptr;  // the law's block sum, if any
   SimdLevel level_ = SimdLevel::kNone;
-  // The distinct (Vs, Vg1, Vg3) of the window, in order of first appearance, as padded columns, and the
-  // runs of consecutive points that share one (a curve's points, as a rule). Empty when the law has no
-  // controls or no two points share their voltages.
+  // The distinct (Vs, Vg1, Vg3) of the window, in order of first appearance, as padded columns; key_of_
+  // gives each point's. Empty when the law has no controls or no two points share their voltages.
+  // Where consecutive points share a key for kRunLength points or more on average (the points of a curve
+  // taken at constant grid and screen voltages), key_runs_ holds those runs, so that a curve's points take
+  // their controls in one fill; where the measured voltages vary along a curve, it is empty.
   struct KeyRun {
     size_t begin, end;  // the points [begin, end)
     uint32_t key;
   };
+  static constexpr size_t kRunLength = 8;
   std::vector<float> keys_;
   size_t nkeys_ = 0, key_stride_ = 0;
+  std::vector<uint32_t> key_of_;
   std::vector<KeyRun> key_runs_;
   int32_t controls_ = 0;  // controls of the law
   // Scratch of one evaluation: the controls of every key, and of every point.
