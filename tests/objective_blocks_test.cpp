@@ -79,10 +79,10 @@ ParamSet Typical(int32_t iModel) {
 }
 
 // A set of `curves` curves of `points` random points: Va in [0, 400] V, the screen at a random fixed
-// voltage or tied to the anode, Vg1 down to deep cut-off and a little above 0 V. The measured currents are
-// the model's at the typical parameters with 2% multiplicative noise.
+// voltage or (a `tied` share of the curves) tied to the anode, Vg1 down to deep cut-off and a little above
+// 0 V. The measured currents are the model's at the typical parameters with 2% multiplicative noise.
 std::unique_ptr<MeasurementSet> RandomSet(int32_t iModel, unsigned seed, int curves, int points,
-                                          float noise = 0.02f) {
+                                          float noise = 0.02f, float tied_share = 0.3f) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> u01(0.0f, 1.0f);
   ParamSet ps = Typical(iModel);
@@ -93,7 +93,7 @@ std::unique_ptr<MeasurementSet> RandomSet(int32_t iModel, unsigned seed, int cur
     MeasCurve& curve = file.curve[++file.NVg];
     curve.Vg1 = -12.0f * u01(rng) + 0.5f;
     curve.Vg3 = -10.0f * u01(rng);
-    const bool tied = u01(rng) < 0.3f;
+    const bool tied = u01(rng) < tied_share;
     const float Vs = 50.0f + 250.0f * u01(rng);
     curve.NPts = points;
     for (int p = 1; p <= points; ++p) {
@@ -141,22 +141,26 @@ class BlockObjective : public ::testing::TestWithParam<int32_t> {};
 
 TEST_P(BlockObjective, EqualsThePointByPointSumAndWriteBacks) {
   const int32_t iModel = GetParam();
-  // 7 curves of 23 points: 161 points, not a multiple of either block width.
-  auto ms = RandomSet(iModel, 1234u + static_cast<unsigned>(iModel), 7, 23);
-  ParamSet ps = Typical(iModel);
-  for (SimdLevel level : Levels()) {
-    FitObjective F(*ms, kHuge, kHuge, iModel, ps.slot);
-    ASSERT_EQ(F.UseSimd(level), level);
-    std::mt19937 rng(99u);
-    for (int k = 0; k < 60; ++k) {
-      ParamVector Pv = Trial(iModel, rng, k);
-      ParamVector Ps = Pv;
-      const float v = F(Pv, Pv);
-      const float r = F.Pointwise(Ps);
-      ASSERT_TRUE(std::isfinite(r)) << "trial " << k;
-      EXPECT_EQ(v, r) << SimdLevelName(level) << " trial " << k;
-      for (int i = 0; i <= MxNP; ++i) {
-        ASSERT_EQ(Pv[i], Ps[i]) << SimdLevelName(level) << " trial " << k << " slot " << i;
+  // 7 curves of 23 points: 161 points, not a multiple of either block width. Curves with the screen tied
+  // to the anode give each point voltages of its own; without them every curve shares its voltages along
+  // its length.
+  for (const float tied : {0.3f, 0.0f}) {
+    auto ms = RandomSet(iModel, 1234u + static_cast<unsigned>(iModel), 7, 23, 0.02f, tied);
+    ParamSet ps = Typical(iModel);
+    for (SimdLevel level : Levels()) {
+      FitObjective F(*ms, kHuge, kHuge, iModel, ps.slot);
+      ASSERT_EQ(F.UseSimd(level), level);
+      std::mt19937 rng(99u);
+      for (int k = 0; k < 60; ++k) {
+        ParamVector Pv = Trial(iModel, rng, k);
+        ParamVector Ps = Pv;
+        const float v = F(Pv, Pv);
+        const float r = F.Pointwise(Ps);
+        ASSERT_TRUE(std::isfinite(r)) << "trial " << k;
+        EXPECT_EQ(v, r) << SimdLevelName(level) << " trial " << k;
+        for (int i = 0; i <= MxNP; ++i) {
+          ASSERT_EQ(Pv[i], Ps[i]) << SimdLevelName(level) << " trial " << k << " slot " << i;
+        }
       }
     }
   }
