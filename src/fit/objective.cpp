@@ -207,6 +207,27 @@ float FitObjective::Pointwise(ParamVector& P) const {
   return S;
 }
 
+// Each point's controls are its key's: copied run by run (the first run found by its end), or point by point.
+void FitObjective::SpreadControls(size_t begin, size_t end) const {
+  if (key_runs_.empty()) {
+    for (int32_t j = 0; j < controls_; ++j) {
+      const float* from = key_ctrl_.data() + static_cast<size_t>(j) * key_stride_;
+      float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
+      for (size_t i = begin; i < end; ++i) to[i] = from[key_of_[i]];
+    }
+    return;
+  }
+  auto run = std::upper_bound(key_runs_.begin(), key_runs_.end(), begin,
+                              [](size_t point, const KeyRun& r) { return point < r.end; });
+  for (; run != key_runs_.end() && run->begin < end; ++run) {
+    const size_t first = std::max(run->begin, begin), last = std::min(run->end, end);
+    for (int32_t j = 0; j < controls_; ++j) {
+      float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
+      std::fill(to + first, to + last, key_ctrl_[static_cast<size_t>(j) * key_stride_ + run->key]);
+    }
+  }
+}
+
 template <class Law>
 float FitObjective::Sum(size_t begin, size_t end, float S, const typename Law::template Params<float>& e) const {
   blocks::Columns c;
@@ -236,25 +257,7 @@ float FitObjective::Sum(size_t begin, size_t end, float S, const typename Law::t
 #else
     blocks::ControlsScalar<Law>(keys, e, out, key_stride_);
 #endif
-    // Each point's controls are its key's: copied run by run (the first run found by its end), or point by
-    // point.
-    if (!key_runs_.empty()) {
-      auto run = std::upper_bound(key_runs_.begin(), key_runs_.end(), begin,
-                                  [](size_t point, const KeyRun& r) { return point < r.end; });
-      for (; run != key_runs_.end() && run->begin < end; ++run) {
-        const size_t from_point = std::max(run->begin, begin), to_point = std::min(run->end, end);
-        for (int32_t j = 0; j < controls_; ++j) {
-          float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
-          std::fill(to + from_point, to + to_point, out[static_cast<size_t>(j) * key_stride_ + run->key]);
-        }
-      }
-    } else {
-      for (int32_t j = 0; j < controls_; ++j) {
-        const float* from = out + static_cast<size_t>(j) * key_stride_;
-        float* to = ctrl_.data() + static_cast<size_t>(j) * stride_;
-        for (size_t i = begin; i < end; ++i) to[i] = from[key_of_[i]];
-      }
-    }
+    SpreadControls(begin, end);
     c.ctrl = ctrl_.data();
     c.ctrl_stride = stride_;
   }

@@ -83,6 +83,8 @@ class FitObjective {
   float BlockSum(ParamVector& P) const;
   template <class Law>
   float Sum(size_t begin, size_t end, float S, const typename Law::template Params<float>& e) const;
+  // Copies the controls of every key (key_ctrl_) to the points [begin, end) of ctrl_.
+  void SpreadControls(size_t begin, size_t end) const;
 
   const MeasurementSet& ms_;
   std::vector<int32_t> curve_points_;  // (before points_, which its constructor fills with it)
