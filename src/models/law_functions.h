@@ -14,12 +14,13 @@
 // same result bit for bit, whatever the processor, compiler or C library.
 //
 // The 32-bit laws evaluate them in double and round the result once to float (FloatExp, ...; Math<T> of
-// a float lane type supplies Widen and Narrow), with shorter forms of exp and log where only float
-// accuracy is needed (ExpForFloat, LogForFloat): their errors stay far below half a float ulp, so the
-// float results are within 1 ulp of the correctly rounded ones, nearly always equal to them.
+// a float lane type supplies Widen and Narrow), with shorter forms of exp, log and atan where only float
+// accuracy is needed (ExpForFloat, LogForFloat, AtanForFloat): their errors stay far below half a float
+// ulp, so the float results are within 1 ulp of the correctly rounded ones, nearly always equal to them.
 //
 // The methods are those of the freely distributable fdlibm: exp by reduction with k ln 2 and a rational
-// approximation, log by the reduced argument s = f / (2 + f), atan by reduction to four breakpoints.
+// approximation, log by the reduced argument s = f / (2 + f), atan by reduction to four breakpoints (to
+// two for float accuracy).
 #pragma once
 
 #include <cstdint>
@@ -286,6 +287,36 @@ D AtanOf(const D& x) {
   return CopySign(hi - ((t * (s1 + s2) - lo) - t), x);
 }
 
+// atan to float accuracy, for the 32-bit laws: reduced to |t| <= tan(pi/8) about 0, 1 and infinity, then
+// t + t z P(z), z = t^2, a near-minimax P of degree 7 with a relative error below 2e-13. The reduction is
+// exact but for the one division, as the argument is a float.
+constexpr double kAtanMid = 2.41421356237309492343e+00;  // tan(3 pi/8)
+constexpr double kAtanLow = 4.14213562373095089210e-01;  // tan(pi/8)
+constexpr double kQuarterPi = 7.85398163397448278999e-01;
+constexpr double kHalfPi = 1.57079632679489655800e+00;
+constexpr double kAF[] = {-3.33333333332661960000e-01, 1.99999999498547270000e-01, -1.42857081103536650000e-01,
+                          1.11108197164854360000e-01,  -9.08410189060128000000e-02, 7.60480000199621600000e-02,
+                          -6.02730725916849800000e-02, 3.29567918100320400000e-02};
+
+template <class D>
+D AtanForFloat(const D& x) {
+  const D ax = Abs(x);
+  auto in = ax > D(kAtanLow);
+  D num = Select<D>(in, ax - D(1.0), ax);
+  D den = Select<D>(in, ax + D(1.0), D(1.0));
+  D base = Select<D>(in, D(kQuarterPi), D(0.0));
+  in = ax > D(kAtanMid);
+  num = Select<D>(in, D(-1.0), num);
+  den = Select<D>(in, ax, den);
+  base = Select<D>(in, D(kHalfPi), base);
+  const D t = num / den;
+  const D z = t * t;
+  const D w = z * z;
+  const D even = D(kAF[0]) + w * (D(kAF[2]) + w * (D(kAF[4]) + w * D(kAF[6])));
+  const D odd = D(kAF[1]) + w * (D(kAF[3]) + w * (D(kAF[5]) + w * D(kAF[7])));
+  return CopySign(base + (t + t * (z * (even + z * odd))), x);
+}
+
 // Double-double arithmetic for the double functions: a number as hi + lo, |lo| <= ulp(hi) / 2, from exact
 // sums and products of doubles (Knuth's and Dekker's algorithms, + - * only).
 template <class D>
@@ -490,7 +521,7 @@ T FloatTanh(const T& x) {
 }
 template <class T>
 T FloatAtan(const T& x) {
-  return Math<T>::Narrow(AtanOf(Math<T>::Widen(x)));
+  return Math<T>::Narrow(AtanForFloat(Math<T>::Widen(x)));
 }
 
 }  // namespace fn
