@@ -292,8 +292,6 @@ D AtanOf(const D& x) {
 // exact but for the one division, as the argument is a float.
 constexpr double kAtanMid = 2.41421356237309492343e+00;  // tan(3 pi/8)
 constexpr double kAtanLow = 4.14213562373095089210e-01;  // tan(pi/8)
-constexpr double kQuarterPi = 7.85398163397448278999e-01;
-constexpr double kHalfPi = 1.57079632679489655800e+00;
 constexpr double kAF[] = {-3.33333333332661960000e-01, 1.99999999498547270000e-01, -1.42857081103536650000e-01,
                           1.11108197164854360000e-01,  -9.08410189060128000000e-02, 7.60480000199621600000e-02,
                           -6.02730725916849800000e-02, 3.29567918100320400000e-02};
@@ -304,11 +302,11 @@ D AtanForFloat(const D& x) {
   auto in = ax > D(kAtanLow);
   D num = Select<D>(in, ax - D(1.0), ax);
   D den = Select<D>(in, ax + D(1.0), D(1.0));
-  D base = Select<D>(in, D(kQuarterPi), D(0.0));
+  D base = Select<D>(in, D(kAtanHi[1]), D(0.0));  // pi/4 and pi/2 to double precision
   in = ax > D(kAtanMid);
   num = Select<D>(in, D(-1.0), num);
   den = Select<D>(in, ax, den);
-  base = Select<D>(in, D(kHalfPi), base);
+  base = Select<D>(in, D(kAtanHi[3]), base);
   const D t = num / den;
   const D z = t * t;
   const D w = z * z;
